@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the library natively and for 64-bit Windows (release builds).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
+
+qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" "${QOP_WINDOWS_PACKAGES[@]}"
+qop_ensure_cross_protobuf
+mkdir -p "$QOP_BUILD_ROOT"
+
+qop_log "native release build"
+qop_configure_and_build "$QOP_BUILD_ROOT/release-native" -DCMAKE_BUILD_TYPE=Release -DQOP_BUILD_TESTS=OFF
+
+qop_log "windows release build"
+mapfile -t opts < <(qop_windows_cmake_options)
+qop_configure_and_build "$QOP_BUILD_ROOT/release-windows" -DCMAKE_BUILD_TYPE=Release \
+    -DQOP_BUILD_TESTS=OFF "${opts[@]}"
+qop_log "built into $QOP_BUILD_ROOT/release-native and $QOP_BUILD_ROOT/release-windows"

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Runs the test lanes: native (warnings as errors, ASan+UBSan), tsan (tests
+# labelled `threads` under ThreadSanitizer) and windows (mingw-w64 build run
+# under Wine). With --lane NAME only that lane runs. Any failing lane fails.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
+
+lanes=(native tsan windows)
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --lane)
+        [ $# -ge 2 ] || { echo "--lane needs a name: native, tsan or windows" >&2; exit 2; }
+        lanes=("$2")
+        shift 2
+        ;;
+    --lane=*)
+        lanes=("${1#--lane=}")
+        shift
+        ;;
+    -h | --help)
+        echo "usage: scripts/test.sh [--lane native|tsan|windows]"
+        exit 0
+        ;;
+    *)
+        echo "unknown argument: $1" >&2
+        exit 2
+        ;;
+    esac
+done
+
+lane_native() {
+    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}"
+    local dir="$QOP_BUILD_ROOT/native"
+    mkdir -p "$QOP_BUILD_ROOT"
+    qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=Debug -DQOP_WERROR=ON \
+        -DQOP_SANITIZE=address,undefined
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --test-dir "$dir" --output-on-failure -j "$QOP_JOBS" --no-tests=error
+}
+
+lane_tsan() {
+    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}"
+    local dir="$QOP_BUILD_ROOT/tsan"
+    mkdir -p "$QOP_BUILD_ROOT"
+    qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOP_WERROR=ON \
+        -DQOP_SANITIZE=thread
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+        ctest --test-dir "$dir" --output-on-failure -j "$QOP_JOBS" -L threads --no-tests=ignore
+}
+
+lane_windows() {
+    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" "${QOP_WINDOWS_PACKAGES[@]}"
+    qop_ensure_cross_protobuf
+    local dir="$QOP_BUILD_ROOT/windows"
+    mkdir -p "$QOP_BUILD_ROOT"
+    local opts
+    mapfile -t opts < <(qop_windows_cmake_options)
+    qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=Release -DQOP_WERROR=ON "${opts[@]}"
+    # The first start of a prefix creates it; do that once, outside the tests.
+    WINEPREFIX="$dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+        wineboot -i >/dev/null 2>&1 || true
+    ctest --test-dir "$dir" --output-on-failure -j "$QOP_JOBS" --no-tests=error
+}
+
+failed=()
+for lane in "${lanes[@]}"; do
+    case "$lane" in
+    native | tsan | windows) ;;
+    *)
+        echo "unknown lane: $lane (native, tsan or windows)" >&2
+        exit 2
+        ;;
+    esac
+    qop_log "lane $lane"
+    if ! "lane_$lane"; then
+        failed+=("$lane")
+    fi
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+    qop_log "failed lanes: ${failed[*]}"
+    exit 1
+fi
+qop_log "all lanes passed: ${lanes[*]}"

@@ -60,12 +60,12 @@ qop_ensure_cross_protobuf() {
         local aptopts=(-o "Dir::Etc::SourceList=$work/apt/sources.list"
             -o "Dir::Etc::SourceParts=$work/apt/parts"
             -o "Dir::State::Lists=$work/apt/lists"
-            -o "Debug::NoLocking=1")
+            -o "Debug::NoLocking=1" -o "APT::Sandbox::User=root")
         apt-get "${aptopts[@]}" update -qq
-        (cd "$work" && apt-get "${aptopts[@]}" source -qq "protobuf=$QOP_PROTOBUF_VERSION*" >/dev/null)
+        (cd "$work" && apt-get "${aptopts[@]}" source -qq protobuf >/dev/null)
         local srcdir
         srcdir="$(find "$work" -maxdepth 1 -type d -name "protobuf-$QOP_PROTOBUF_VERSION*" | head -n 1)"
-        [ -n "$srcdir" ] || { echo "protobuf source not found" >&2; exit 1; }
+        [ -n "$srcdir" ] || { echo "protobuf $QOP_PROTOBUF_VERSION source not found" >&2; exit 1; }
         cmake -S "$srcdir" -B "$work/build" -G Ninja \
             -DCMAKE_TOOLCHAIN_FILE="$QOP_REPO_ROOT/cmake/toolchain-mingw64.cmake" \
             -DCMAKE_BUILD_TYPE=Release \

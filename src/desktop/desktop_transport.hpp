@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qop::desktop {
+
+struct SdkError;
+
+// Outcome of one receive_frame call.
+enum class ReceiveResult : std::int32_t {
+    Frame = 0,   // one whole frame's payload is in the out vector
+    Idle = 1,    // nothing arrived within the poll time
+    Closed = 2,  // closed, broken, never opened or cancelled; no error is filled
+    Error = 3,   // a failure; the error is filled
+};
+
+// A connection to the desktop client that carries length-prefixed frames.
+// One worker thread drives connect, send_frame, receive_frame and close;
+// cancel may come from any other thread to wake that worker.
+class DesktopTransport {
+public:
+    virtual ~DesktopTransport() = default;
+
+    // Opens the endpoint, retrying while the desktop client is absent or busy
+    // until timeout_ms has passed. False with `error` untouched means the
+    // transport was cancelled.
+    virtual bool connect(const std::string& endpoint, std::int64_t timeout_ms, SdkError& error) = 0;
+
+    // Writes the payload as one frame.
+    virtual bool send_frame(const std::vector<std::uint8_t>& payload, SdkError& error) = 0;
+
+    // Waits up to poll_ms for the first byte of a frame; once it is there the
+    // whole frame is read.
+    virtual ReceiveResult receive_frame(std::vector<std::uint8_t>& out, std::int64_t poll_ms,
+                                        SdkError& error) = 0;
+
+    // Wakes every current and later wait of this transport. Sticky: a
+    // cancelled transport is never connected again.
+    virtual void cancel() = 0;
+
+    virtual void close() = 0;
+};
+
+}  // namespace qop::desktop

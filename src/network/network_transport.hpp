@@ -1,0 +1,72 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qop::network {
+
+// What a relay transport connects with. Each transport reads only the fields
+// that concern it: the TCP relay uses the frame limit, the UDP relay the
+// payload limit and the requested envelope version.
+struct TransportEndpoint {
+    std::string host;
+    std::uint16_t port = 0;
+    std::string token;
+    // UDP: the largest payload asked for; 0 takes the relay's value.
+    std::uint32_t payload_max_bytes = 0;
+    // TCP: the largest frame accepted and sent; 0 means 65536.
+    std::uint32_t frame_max_bytes = 0;
+    // UDP: the envelope version the hello requests; 0 requests none.
+    std::uint8_t envelope_version = 0;
+};
+
+// One player of the room as the relay announced it. The slot (1 to 64) is the
+// player's peer id in the engine's multiplayer layer; slot 1 is the host.
+struct SlotRosterEntry {
+    std::string player_id;
+    std::uint8_t slot = 0;
+};
+
+enum class TransportState : std::int32_t {
+    Idle = 0,
+    Connecting = 1,
+    Connected = 2,
+    Failed = 3,
+};
+
+// A connection to one relay. Used by one thread at a time: connect blocks (it
+// runs on a worker); poll and send never block once connected.
+class NetworkTransport {
+public:
+    virtual ~NetworkTransport() = default;
+
+    // Starts from a clean object, opens the socket and performs the relay's
+    // handshake. On failure the transport ends in Failed with `error` set.
+    virtual bool connect(const TransportEndpoint& endpoint, std::string& error) = 0;
+    // Writes what the socket takes from the send queue, then appends every
+    // received frame or datagram to `frames` (which it never clears).
+    virtual bool poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) = 0;
+    // Queues one payload; the next poll writes it.
+    virtual bool send(const std::vector<std::uint8_t>& payload, std::string& error) = 0;
+    virtual void close() = 0;
+    virtual TransportState state() const = 0;
+    virtual std::uint8_t envelope_version() const = 0;
+    virtual std::uint8_t player_slot() const = 0;
+    virtual std::uint8_t host_slot() const = 0;
+    virtual const std::vector<SlotRosterEntry>& slot_roster() const = 0;
+};
+
+// The whole handshake with a relay, from the first byte sent to the last byte
+// of the acknowledgement, must finish within this time.
+inline constexpr std::chrono::milliseconds kRelayHandshakeDeadline{5000};
+
+// Tests shorten the handshake deadline; everyone else takes the default.
+std::unique_ptr<NetworkTransport> make_tcp_transport(
+    std::chrono::milliseconds handshake_deadline = kRelayHandshakeDeadline);
+std::unique_ptr<NetworkTransport> make_udp_transport(
+    std::chrono::milliseconds handshake_deadline = kRelayHandshakeDeadline);
+
+}  // namespace qop::network

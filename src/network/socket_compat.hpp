@@ -1,0 +1,197 @@
+#pragma once
+
+// The one place where Winsock and POSIX sockets differ. Everything above this
+// header is written once for both.
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+
+namespace qop::network {
+
+#ifdef _WIN32
+using SocketHandle = SOCKET;
+inline constexpr SocketHandle kInvalidSocket = INVALID_SOCKET;
+#else
+using SocketHandle = int;
+inline constexpr SocketHandle kInvalidSocket = -1;
+#endif
+
+// Starts the system's socket library once per process; concurrent first calls
+// start it once. A failed start is remembered and never retried.
+bool start_socket_library();
+// Releases the socket library when it was started. Meant for an explicit
+// de-initialisation of the library; never call it from a static destructor
+// or DllMain (Winsock must not be torn down under the loader lock).
+void stop_socket_library();
+
+inline int last_socket_error() {
+#ifdef _WIN32
+    return WSAGetLastError();
+#else
+    return errno;
+#endif
+}
+
+inline bool is_would_block(int error) {
+#ifdef _WIN32
+    return error == WSAEWOULDBLOCK;
+#else
+    return error == EAGAIN || error == EWOULDBLOCK;
+#endif
+}
+
+inline bool is_interrupted(int error) {
+#ifdef _WIN32
+    return error == WSAEINTR;
+#else
+    return error == EINTR;
+#endif
+}
+
+inline void close_socket(SocketHandle socket) {
+#ifdef _WIN32
+    closesocket(socket);
+#else
+    ::close(socket);
+#endif
+}
+
+inline void shutdown_both_directions(SocketHandle socket) {
+#ifdef _WIN32
+    shutdown(socket, SD_BOTH);
+#else
+    shutdown(socket, SHUT_RDWR);
+#endif
+}
+
+inline bool set_non_blocking(SocketHandle socket) {
+#ifdef _WIN32
+    u_long enabled = 1;
+    return ioctlsocket(socket, FIONBIO, &enabled) == 0;
+#else
+    int enabled = 1;
+    return ioctl(socket, FIONBIO, &enabled) == 0;
+#endif
+}
+
+inline bool set_tcp_no_delay(SocketHandle socket) {
+    int enabled = 1;
+    return setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&enabled),
+                      sizeof(enabled)) == 0;
+}
+
+namespace socket_compat_detail {
+
+inline bool set_timeout(SocketHandle socket, int option, std::chrono::milliseconds timeout) {
+    // Both systems read 0 as "wait for ever": a timeout that has run out
+    // becomes the shortest one instead.
+    const long long millis = std::max<long long>(1, timeout.count());
+#ifdef _WIN32
+    const DWORD value = static_cast<DWORD>(std::min<long long>(millis, 0x7fffffff));
+#else
+    timeval value{};
+    value.tv_sec = static_cast<time_t>(millis / 1000);
+    value.tv_usec = static_cast<suseconds_t>((millis % 1000) * 1000);
+#endif
+    return setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
+                      sizeof(value)) == 0;
+}
+
+// Winsock counts lengths in int: larger buffers go out in several calls.
+inline int clamp_length(std::size_t count) {
+    return static_cast<int>(std::min<std::size_t>(count, INT_MAX));
+}
+
+}  // namespace socket_compat_detail
+
+inline bool set_receive_timeout(SocketHandle socket, std::chrono::milliseconds timeout) {
+    return socket_compat_detail::set_timeout(socket, SO_RCVTIMEO, timeout);
+}
+
+inline bool set_send_timeout(SocketHandle socket, std::chrono::milliseconds timeout) {
+    return socket_compat_detail::set_timeout(socket, SO_SNDTIMEO, timeout);
+}
+
+// One send call (retried when a signal interrupts it). Returns the bytes
+// written, or -1 with the reason in last_socket_error(). Never raises SIGPIPE.
+inline std::int64_t send_some(SocketHandle socket, const std::uint8_t* bytes, std::size_t count) {
+    const int length = socket_compat_detail::clamp_length(count);
+    for (;;) {
+#ifdef _WIN32
+        const int sent = ::send(socket, reinterpret_cast<const char*>(bytes), length, 0);
+#else
+        const ssize_t sent = ::send(socket, bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+#endif
+        if (sent < 0 && is_interrupted(last_socket_error())) {
+            continue;
+        }
+        return static_cast<std::int64_t>(sent);
+    }
+}
+
+// One recv call (retried when a signal interrupts it). Returns the bytes read,
+// 0 when the peer closed (or an empty datagram arrived), or -1 with the reason
+// in last_socket_error().
+inline std::int64_t receive_some(SocketHandle socket, std::uint8_t* buffer, std::size_t capacity) {
+    const int length = socket_compat_detail::clamp_length(capacity);
+    for (;;) {
+#ifdef _WIN32
+        const int received = ::recv(socket, reinterpret_cast<char*>(buffer), length, 0);
+#else
+        const ssize_t received = ::recv(socket, buffer, static_cast<std::size_t>(length), 0);
+#endif
+        if (received < 0 && is_interrupted(last_socket_error())) {
+            continue;
+        }
+        return static_cast<std::int64_t>(received);
+    }
+}
+
+// Receives one datagram. A datagram larger than `capacity` sets `oversized`
+// and returns -1 on both systems (Linux would cut it silently).
+inline std::int64_t receive_datagram(SocketHandle socket, std::uint8_t* buffer,
+                                     std::size_t capacity, bool& oversized) {
+    oversized = false;
+    const int length = socket_compat_detail::clamp_length(capacity);
+    for (;;) {
+#ifdef _WIN32
+        const int received = ::recv(socket, reinterpret_cast<char*>(buffer), length, 0);
+        if (received < 0 && last_socket_error() == WSAEMSGSIZE) {
+            oversized = true;
+            return -1;
+        }
+#else
+        const ssize_t received =
+            ::recv(socket, buffer, static_cast<std::size_t>(length), MSG_TRUNC);
+        if (received > length) {
+            oversized = true;
+            return -1;
+        }
+#endif
+        if (received < 0 && is_interrupted(last_socket_error())) {
+            continue;
+        }
+        return static_cast<std::int64_t>(received);
+    }
+}
+
+}  // namespace qop::network

@@ -1,0 +1,206 @@
+#include <algorithm>
+#include <deque>
+
+#include "network/network_transport.hpp"
+#include "network/relay_socket.hpp"
+#include "network/socket_compat.hpp"
+#include "network/udp_acknowledgement.hpp"
+#include "network/udp_datagram.hpp"
+
+namespace qop::network {
+namespace {
+
+constexpr std::uint32_t kInitialPayloadLimit = 1200;
+// A payload may exceed the negotiated limit by this much (room for the envelope header).
+constexpr std::uint64_t kPayloadAllowance = 512;
+constexpr std::size_t kMaxQueuedDatagrams = 256;
+// Room for the datagram header and whatever else the relay adds to a payload.
+constexpr std::uint64_t kReceiveHeadroom = 1024;
+// No UDP datagram is larger than this, so no receive buffer needs to be either. It also holds
+// an acknowledgement with a full roster of long player ids.
+constexpr std::size_t kLargestDatagram = 65536;
+
+class UdpTransport final : public NetworkTransport {
+public:
+    explicit UdpTransport(std::chrono::milliseconds handshake_deadline)
+        : handshake_deadline_(handshake_deadline) {}
+    ~UdpTransport() override { close(); }
+
+    bool connect(const TransportEndpoint& endpoint, std::string& error) override;
+    bool poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) override;
+    bool send(const std::vector<std::uint8_t>& payload, std::string& error) override;
+    void close() override;
+
+    TransportState state() const override { return state_; }
+    std::uint8_t envelope_version() const override { return envelope_version_; }
+    std::uint8_t player_slot() const override { return player_slot_; }
+    std::uint8_t host_slot() const override { return host_slot_; }
+    const std::vector<SlotRosterEntry>& slot_roster() const override { return roster_; }
+
+private:
+    bool flush(std::string& error);
+    bool receive(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);
+    bool fail(std::string& error, const char* message);
+    bool abandon();
+
+    const std::chrono::milliseconds handshake_deadline_;
+    SocketHandle socket_ = kInvalidSocket;
+    TransportState state_ = TransportState::Idle;
+    std::uint8_t envelope_version_ = 0;
+    std::uint8_t player_slot_ = 0;
+    std::uint8_t host_slot_ = 0;
+    std::vector<SlotRosterEntry> roster_;
+    std::vector<std::uint8_t> session_id_;
+    std::uint32_t payload_limit_ = kInitialPayloadLimit;
+    std::deque<std::vector<std::uint8_t>> send_queue_;
+    std::vector<std::uint8_t> receive_buffer_;
+};
+
+bool UdpTransport::fail(std::string& error, const char* message) {
+    error = message;
+    return abandon();
+}
+
+// Closes everything and leaves the transport Failed; the caller has set the error.
+bool UdpTransport::abandon() {
+    close();
+    state_ = TransportState::Failed;
+    return false;
+}
+
+bool UdpTransport::connect(const TransportEndpoint& endpoint, std::string& error) {
+    close();
+    state_ = TransportState::Connecting;
+    const SocketDeadline deadline = std::chrono::steady_clock::now() + handshake_deadline_;
+    socket_ = open_socket(endpoint, SOCK_DGRAM, IPPROTO_UDP, error);
+    if (socket_ == kInvalidSocket) {
+        state_ = TransportState::Failed;
+        return false;
+    }
+    payload_limit_ = endpoint.payload_max_bytes;
+    const std::vector<std::uint8_t> hello =
+        build_udp_hello(endpoint.token, endpoint.envelope_version);
+    if (!send_all(socket_, hello.data(), hello.size(), error)) {
+        return abandon();
+    }
+
+    // One receive, bounded by whatever is left of the handshake's deadline.
+    std::vector<std::uint8_t> answer(kLargestDatagram);
+    std::int64_t received = -1;
+    if (arm_receive_deadline(socket_, deadline)) {
+        received = receive_some(socket_, answer.data(), answer.size());
+    }
+    UdpAcknowledgement acknowledgement;
+    const std::size_t answer_size = received > 0 ? static_cast<std::size_t>(received) : 0;
+    if (!parse_udp_acknowledgement(answer.data(), answer_size, endpoint.envelope_version,
+                                   acknowledgement, error)) {
+        return abandon();
+    }
+
+    session_id_ = std::move(acknowledgement.session_id);
+    payload_limit_ = negotiate_udp_payload_limit(endpoint.payload_max_bytes,
+                                                 acknowledgement.relay_payload_max_bytes);
+    envelope_version_ = endpoint.envelope_version;
+    player_slot_ = acknowledgement.player_slot;
+    host_slot_ = acknowledgement.host_slot;
+    roster_ = std::move(acknowledgement.roster);
+
+    const std::uint64_t wanted =
+        static_cast<std::uint64_t>(payload_limit_) + session_id_.size() + kReceiveHeadroom;
+    receive_buffer_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, kLargestDatagram)));
+    if (!set_non_blocking(socket_)) {
+        return fail(error, "Transport connection failed");
+    }
+    state_ = TransportState::Connected;
+    return true;
+}
+
+bool UdpTransport::send(const std::vector<std::uint8_t>& payload, std::string& error) {
+    if (state_ != TransportState::Connected) {
+        error = "UDP transport is not connected";
+        return false;
+    }
+    if (payload.empty() || payload.size() > payload_limit_ + kPayloadAllowance) {
+        error = "UDP packet exceeds the negotiated limit";
+        return false;
+    }
+    if (send_queue_.size() >= kMaxQueuedDatagrams) {
+        error = "UDP transport send queue is full";
+        return false;
+    }
+    send_queue_.push_back(build_udp_data(session_id_, payload));
+    return true;
+}
+
+bool UdpTransport::poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) {
+    switch (state_) {
+        case TransportState::Idle:
+        case TransportState::Connecting:
+            return true;
+        case TransportState::Failed:
+            return false;
+        case TransportState::Connected:
+            break;
+    }
+    return flush(error) && receive(frames, error);
+}
+
+bool UdpTransport::flush(std::string& error) {
+    while (!send_queue_.empty()) {
+        const std::vector<std::uint8_t>& datagram = send_queue_.front();
+        const std::int64_t sent = send_some(socket_, datagram.data(), datagram.size());
+        if (sent < 0 && is_would_block(last_socket_error())) {
+            return true;
+        }
+        if (sent < 0 || static_cast<std::uint64_t>(sent) != datagram.size()) {
+            return fail(error, "UDP transport send failed");
+        }
+        send_queue_.pop_front();
+    }
+    return true;
+}
+
+bool UdpTransport::receive(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) {
+    for (;;) {
+        bool oversized = false;
+        const std::int64_t received =
+            receive_datagram(socket_, receive_buffer_.data(), receive_buffer_.size(), oversized);
+        if (received > 0) {
+            // Anything that is not data of this session is dropped without a word.
+            take_udp_data_payload(receive_buffer_.data(), static_cast<std::size_t>(received),
+                                  session_id_, frames);
+            continue;
+        }
+        if (received == 0) {
+            // An empty datagram is as foreign as any other; it does not end the session.
+            continue;
+        }
+        if (!oversized && is_would_block(last_socket_error())) {
+            return true;
+        }
+        return fail(error, "UDP transport receive failed");
+    }
+}
+
+void UdpTransport::close() {
+    if (socket_ != kInvalidSocket) {
+        close_socket(socket_);
+        socket_ = kInvalidSocket;
+    }
+    receive_buffer_ = {};
+    send_queue_.clear();
+    roster_.clear();
+    session_id_.clear();
+    state_ = TransportState::Idle;
+    envelope_version_ = 0;
+    player_slot_ = 0;
+    host_slot_ = 0;
+}
+
+}  // namespace
+
+std::unique_ptr<NetworkTransport> make_udp_transport(std::chrono::milliseconds handshake_deadline) {
+    return std::make_unique<UdpTransport>(handshake_deadline);
+}
+
+}  // namespace qop::network

@@ -107,7 +107,8 @@ bool UdpTransport::connect(const TransportEndpoint& endpoint, std::string& error
 
     const std::uint64_t wanted =
         static_cast<std::uint64_t>(payload_limit_) + session_id_.size() + kReceiveHeadroom;
-    receive_buffer_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, kLargestDatagram)));
+    receive_buffer_.resize(
+        static_cast<std::size_t>(std::min<std::uint64_t>(wanted, kLargestDatagram)));
     if (!set_non_blocking(socket_)) {
         return fail(error, "Transport connection failed");
     }

@@ -83,7 +83,9 @@ bool read_route_targets(const std::vector<std::uint8_t>& payload, std::uint8_t s
 FakeUdpRelay::FakeUdpRelay(std::vector<Player> room, std::uint32_t payload_max_bytes)
     : room_(std::move(room)), payload_max_bytes_(payload_max_bytes) {}
 
-FakeUdpRelay::~FakeUdpRelay() { stop(); }
+FakeUdpRelay::~FakeUdpRelay() {
+    stop();
+}
 
 bool FakeUdpRelay::start(std::string& error) {
     if (!network::start_socket_library()) {
@@ -130,10 +132,9 @@ void FakeUdpRelay::run() {
     while (!stopping_) {
         sockaddr_storage from{};
         AddressLength from_length = sizeof(from);
-        const auto received =
-            ::recvfrom(socket_, reinterpret_cast<char*>(buffer.data()),
-                       static_cast<int>(buffer.size()), 0, reinterpret_cast<sockaddr*>(&from),
-                       &from_length);
+        const auto received = ::recvfrom(socket_, reinterpret_cast<char*>(buffer.data()),
+                                         static_cast<int>(buffer.size()), 0,
+                                         reinterpret_cast<sockaddr*>(&from), &from_length);
         if (received < 0) {
             continue;  // time-out (or an error reported for an earlier send): look again
         }
@@ -337,8 +338,8 @@ std::vector<std::uint8_t> FakeUdpRelay::session_id_of(const std::string& player_
 
 std::vector<std::uint8_t> FakeUdpRelay::session_id_for(const Player& player) {
     // Lengths differ from player to player so that rewriting is visible on the wire.
-    const std::string id = "udp-session-" + std::to_string(player.slot) +
-                           std::string(player.slot % 5, '#');
+    const std::string id =
+        "udp-session-" + std::to_string(player.slot) + std::string(player.slot % 5, '#');
     return std::vector<std::uint8_t>(id.begin(), id.end());
 }
 

@@ -81,7 +81,8 @@ private:
     };
 
     void run();
-    void handle(const std::uint8_t* datagram, std::size_t size, const std::vector<std::uint8_t>& from);
+    void handle(const std::uint8_t* datagram, std::size_t size,
+                const std::vector<std::uint8_t>& from);
     void handle_hello(const std::uint8_t* datagram, std::size_t size,
                       const std::vector<std::uint8_t>& from);
     void handle_data(const std::uint8_t* datagram, std::size_t size,

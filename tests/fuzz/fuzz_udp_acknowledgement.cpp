@@ -26,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool has_slots = !ack.roster.empty();
     if (has_slots != (requested != 0) ||
-        (has_slots && !qop::network::validate_slot_metadata(ack.player_slot, ack.host_slot,
-                                                            ack.roster))) {
+        (has_slots &&
+         !qop::network::validate_slot_metadata(ack.player_slot, ack.host_slot, ack.roster))) {
         std::abort();
     }
     return 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,9 +31,11 @@ Bytes with(Bytes bytes, std::initializer_list<std::uint8_t> more) {
 }
 
 Bytes entry(std::uint8_t slot, const std::string& id) {
-    Bytes out{slot, static_cast<std::uint8_t>(id.size() >> 8),
-              static_cast<std::uint8_t>(id.size() & 0xFF)};
-    out.insert(out.end(), id.begin(), id.end());
+    Bytes out(3 + id.size());
+    out[0] = slot;
+    out[1] = static_cast<std::uint8_t>(id.size() >> 8);
+    out[2] = static_cast<std::uint8_t>(id.size() & 0xFF);
+    std::copy(id.begin(), id.end(), out.begin() + 3);
     return out;
 }
 

@@ -42,14 +42,15 @@ inline bool poll_until_frames(NetworkTransport& transport, Frames& frames, std::
 }
 
 inline Bytes data_datagram(const Bytes& session_id, const Bytes& payload) {
-    Bytes out{'Q',
-              'O',
-              'P',
-              'U',
-              1,
-              3,
-              static_cast<std::uint8_t>(session_id.size() >> 8),
-              static_cast<std::uint8_t>(session_id.size() & 0xFF)};
+    Bytes out;
+    out.reserve(8 + session_id.size() + payload.size());
+    for (const std::uint8_t byte : {'Q', 'O', 'P', 'U'}) {
+        out.push_back(byte);
+    }
+    out.push_back(1);  // version
+    out.push_back(3);  // data
+    out.push_back(static_cast<std::uint8_t>(session_id.size() >> 8));
+    out.push_back(static_cast<std::uint8_t>(session_id.size() & 0xFF));
     out.insert(out.end(), session_id.begin(), session_id.end());
     out.insert(out.end(), payload.begin(), payload.end());
     return out;

@@ -1,0 +1,63 @@
+#include "network/tcp_frame_cutter.hpp"
+
+namespace qop::network {
+namespace {
+
+std::uint32_t read_u32_be(const std::uint8_t* bytes) {
+    return (static_cast<std::uint32_t>(bytes[0]) << 24) |
+           (static_cast<std::uint32_t>(bytes[1]) << 16) |
+           (static_cast<std::uint32_t>(bytes[2]) << 8) | static_cast<std::uint32_t>(bytes[3]);
+}
+
+}  // namespace
+
+bool cut_reliable_frames(const std::uint8_t* data, std::size_t size, std::uint32_t frame_limit,
+                         std::vector<std::vector<std::uint8_t>>& frames, std::size_t& consumed,
+                         std::string& error) {
+    consumed = 0;
+    while (size - consumed >= kReliableLengthBytes) {
+        const std::uint32_t length = read_u32_be(data + consumed);
+        if (length == 0 || length > frame_limit) {
+            error = "TCP transport frame exceeds the negotiated limit";
+            return false;
+        }
+        // Compared as "what is left after the prefix" so nothing can wrap.
+        const std::size_t after_prefix = size - consumed - kReliableLengthBytes;
+        if (after_prefix < length) {
+            break;
+        }
+        const std::uint8_t* payload = data + consumed + kReliableLengthBytes;
+        frames.emplace_back(payload, payload + length);
+        consumed += kReliableLengthBytes + length;
+    }
+    return true;
+}
+
+void ReliableFrameReader::append(const std::uint8_t* bytes, std::size_t count) {
+    buffer_.insert(buffer_.end(), bytes, bytes + count);
+}
+
+bool ReliableFrameReader::cut(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) {
+    std::size_t consumed = 0;
+    const bool ok = cut_reliable_frames(buffer_.data() + read_offset_, buffered_bytes(),
+                                        frame_limit_, frames, consumed, error);
+    read_offset_ += consumed;
+    if (read_offset_ == buffer_.size()) {
+        buffer_.clear();
+        read_offset_ = 0;
+    } else if (read_offset_ >= buffered_bytes()) {
+        // The kept tail is no longer than what was dropped: moving it costs
+        // at most as much as cutting did.
+        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(read_offset_));
+        read_offset_ = 0;
+    }
+    return ok;
+}
+
+void ReliableFrameReader::clear() {
+    buffer_.clear();
+    buffer_.shrink_to_fit();
+    read_offset_ = 0;
+}
+
+}  // namespace qop::network

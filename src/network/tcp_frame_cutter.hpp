@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qop::network {
+
+// A TCP relay frame is a 4-byte big-endian length (1 to the frame limit) and
+// that many payload bytes.
+inline constexpr std::size_t kReliableLengthBytes = 4;
+
+// Cuts every whole frame from `data` and appends its payload to `frames`.
+// `consumed` is set to the bytes of the whole frames cut; a partial frame at
+// the end stays uncut. Fails on a length of 0 or above `frame_limit` (frames
+// before it are still appended). Allocates only for bytes that are present.
+bool cut_reliable_frames(const std::uint8_t* data, std::size_t size, std::uint32_t frame_limit,
+                         std::vector<std::vector<std::uint8_t>>& frames, std::size_t& consumed,
+                         std::string& error);
+
+// Keeps received bytes between reads and cuts frames as they complete. Cut
+// bytes are skipped with a read offset and dropped in one move afterwards, so
+// large buffers are never shifted once per frame.
+class ReliableFrameReader {
+public:
+    void set_frame_limit(std::uint32_t frame_limit) { frame_limit_ = frame_limit; }
+    void append(const std::uint8_t* bytes, std::size_t count);
+    bool cut(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);
+    void clear();
+    std::size_t buffered_bytes() const { return buffer_.size() - read_offset_; }
+
+private:
+    std::uint32_t frame_limit_ = 65536;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t read_offset_ = 0;
+};
+
+}  // namespace qop::network

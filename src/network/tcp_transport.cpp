@@ -1,0 +1,258 @@
+#include <cstdint>
+#include <deque>
+#include <string_view>
+#include <utility>
+
+#include "network/network_transport.hpp"
+#include "network/relay_socket.hpp"
+#include "network/socket_compat.hpp"
+#include "network/tcp_frame_cutter.hpp"
+#include "network/tcp_handshake.hpp"
+
+namespace qop::network {
+namespace {
+
+constexpr std::uint32_t kDefaultFrameLimit = 65536;
+constexpr std::size_t kMaxQueuedFrames = 2048;
+constexpr std::uint64_t kMaxQueuedBytes = 32ull * 1024 * 1024;
+constexpr std::size_t kReceiveChunkBytes = 16384;
+// The acknowledgement is read in steps of this size, so a relay that
+// announces a huge frame costs only the memory of the bytes it really sends.
+constexpr std::size_t kHandshakeReadStepBytes = 65536;
+
+constexpr char kFrameOverLimit[] = "TCP transport frame exceeds the negotiated limit";
+
+void append_length_prefix(std::vector<std::uint8_t>& out, std::uint32_t length) {
+    out.push_back(static_cast<std::uint8_t>(length >> 24));
+    out.push_back(static_cast<std::uint8_t>(length >> 16));
+    out.push_back(static_cast<std::uint8_t>(length >> 8));
+    out.push_back(static_cast<std::uint8_t>(length));
+}
+
+class TcpTransport final : public NetworkTransport {
+public:
+    explicit TcpTransport(std::chrono::milliseconds handshake_deadline)
+        : handshake_deadline_(handshake_deadline), receive_chunk_(kReceiveChunkBytes) {}
+    ~TcpTransport() override { close(); }
+
+    bool connect(const TransportEndpoint& endpoint, std::string& error) override;
+    bool poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) override;
+    bool send(const std::vector<std::uint8_t>& payload, std::string& error) override;
+    void close() override;
+    TransportState state() const override { return state_; }
+    std::uint8_t envelope_version() const override { return envelope_version_; }
+    std::uint8_t player_slot() const override { return player_slot_; }
+    std::uint8_t host_slot() const override { return host_slot_; }
+    const std::vector<SlotRosterEntry>& slot_roster() const override { return roster_; }
+
+private:
+    bool fail(std::string message, std::string& error);
+    bool write_reliable_frame(const std::string& bytes, SocketDeadline deadline,
+                              std::string& error);
+    bool read_reliable_frame(std::vector<std::uint8_t>& bytes, SocketDeadline deadline,
+                             std::string& error);
+    bool flush_send_queue(std::string& error);
+    bool receive_waiting(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);
+
+    const std::chrono::milliseconds handshake_deadline_;
+    SocketHandle socket_ = kInvalidSocket;
+    TransportState state_ = TransportState::Idle;
+    std::uint8_t envelope_version_ = 0;
+    std::uint8_t player_slot_ = 0;
+    std::uint8_t host_slot_ = 0;
+    std::vector<SlotRosterEntry> roster_;
+
+    std::uint32_t frame_limit_ = kDefaultFrameLimit;
+    ReliableFrameReader reader_;
+    std::vector<std::uint8_t> receive_chunk_;
+    std::deque<std::vector<std::uint8_t>> send_queue_;
+    std::uint64_t front_offset_ = 0;
+    std::uint64_t queued_bytes_ = 0;
+};
+
+bool TcpTransport::fail(std::string message, std::string& error) {
+    error = std::move(message);
+    close();
+    state_ = TransportState::Failed;
+    return false;
+}
+
+bool TcpTransport::connect(const TransportEndpoint& endpoint, std::string& error) {
+    close();
+    state_ = TransportState::Connecting;
+    socket_ = open_socket(endpoint, SOCK_STREAM, IPPROTO_TCP, error);
+    if (socket_ == kInvalidSocket) {
+        state_ = TransportState::Failed;
+        return false;
+    }
+    // One deadline for the whole exchange: a relay that trickles its answer
+    // a byte at a time must not keep the worker waiting once per byte.
+    const SocketDeadline deadline = std::chrono::steady_clock::now() + handshake_deadline_;
+    set_tcp_no_delay(socket_);
+    set_receive_timeout(socket_, handshake_deadline_);
+    set_send_timeout(socket_, handshake_deadline_);
+    frame_limit_ = endpoint.frame_max_bytes == 0 ? kDefaultFrameLimit : endpoint.frame_max_bytes;
+    reader_.set_frame_limit(frame_limit_);
+
+    std::string handshake;
+    if (!encode_reliable_handshake(endpoint.token, handshake, error)) {
+        return fail(error, error);
+    }
+    std::vector<std::uint8_t> ack;
+    if (!write_reliable_frame(handshake, deadline, error) ||
+        !read_reliable_frame(ack, deadline, error)) {
+        return fail(error, error);
+    }
+    const std::string_view ack_text(reinterpret_cast<const char*>(ack.data()), ack.size());
+    if (!parse_reliable_handshake_ack(ack_text, envelope_version_, player_slot_, host_slot_,
+                                      roster_, error)) {
+        return fail(error, error);
+    }
+    if (!set_non_blocking(socket_)) {
+        return fail("Transport connection failed", error);
+    }
+    state_ = TransportState::Connected;
+    return true;
+}
+
+bool TcpTransport::write_reliable_frame(const std::string& bytes, SocketDeadline deadline,
+                                        std::string& error) {
+    // The length prefix has 32 bits; nothing longer can be framed.
+    if (bytes.empty() || bytes.size() > UINT32_MAX) {
+        error = kFrameOverLimit;
+        return false;
+    }
+    std::vector<std::uint8_t> frame;
+    frame.reserve(kReliableLengthBytes + bytes.size());
+    append_length_prefix(frame, static_cast<std::uint32_t>(bytes.size()));
+    frame.insert(frame.end(), bytes.begin(), bytes.end());
+    return send_all_before(socket_, frame.data(), frame.size(), deadline, error);
+}
+
+bool TcpTransport::read_reliable_frame(std::vector<std::uint8_t>& bytes, SocketDeadline deadline,
+                                       std::string& error) {
+    std::uint8_t prefix[kReliableLengthBytes];
+    if (!recv_exact_before(socket_, prefix, sizeof(prefix), deadline, error)) {
+        return false;
+    }
+    const std::uint32_t length = (static_cast<std::uint32_t>(prefix[0]) << 24) |
+                                 (static_cast<std::uint32_t>(prefix[1]) << 16) |
+                                 (static_cast<std::uint32_t>(prefix[2]) << 8) |
+                                 static_cast<std::uint32_t>(prefix[3]);
+    if (length == 0 || length > frame_limit_) {
+        error = kFrameOverLimit;
+        return false;
+    }
+    bytes.clear();
+    while (bytes.size() < length) {
+        const std::size_t filled = bytes.size();
+        const std::size_t step = std::min<std::size_t>(length - filled, kHandshakeReadStepBytes);
+        bytes.resize(filled + step);
+        if (!recv_exact_before(socket_, bytes.data() + filled, step, deadline, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TcpTransport::send(const std::vector<std::uint8_t>& payload, std::string& error) {
+    if (state_ != TransportState::Connected) {
+        error = "TCP transport is not connected";
+        return false;
+    }
+    if (payload.empty() || payload.size() > frame_limit_) {
+        error = kFrameOverLimit;
+        return false;
+    }
+    const std::uint64_t frame_bytes = kReliableLengthBytes + payload.size();
+    if (send_queue_.size() >= kMaxQueuedFrames || queued_bytes_ + frame_bytes > kMaxQueuedBytes) {
+        error = "TCP transport send queue is full";
+        return false;
+    }
+    std::vector<std::uint8_t> frame;
+    frame.reserve(frame_bytes);
+    append_length_prefix(frame, static_cast<std::uint32_t>(payload.size()));
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    send_queue_.push_back(std::move(frame));
+    queued_bytes_ += frame_bytes;
+    return true;
+}
+
+bool TcpTransport::poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) {
+    if (state_ != TransportState::Connected) {
+        return state_ != TransportState::Failed;
+    }
+    return flush_send_queue(error) && receive_waiting(frames, error);
+}
+
+bool TcpTransport::flush_send_queue(std::string& error) {
+    while (!send_queue_.empty()) {
+        const std::vector<std::uint8_t>& front = send_queue_.front();
+        const std::size_t offset = static_cast<std::size_t>(front_offset_);
+        const std::int64_t sent = send_some(socket_, front.data() + offset, front.size() - offset);
+        if (sent > 0) {
+            front_offset_ += static_cast<std::uint64_t>(sent);
+            queued_bytes_ -= static_cast<std::uint64_t>(sent);
+            if (front_offset_ == front.size()) {
+                send_queue_.pop_front();
+                front_offset_ = 0;
+            }
+            continue;
+        }
+        if (sent < 0 && is_would_block(last_socket_error())) {
+            return true;
+        }
+        return fail("TCP transport send failed", error);
+    }
+    return true;
+}
+
+bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frames,
+                                   std::string& error) {
+    for (;;) {
+        const std::int64_t received =
+            receive_some(socket_, receive_chunk_.data(), receive_chunk_.size());
+        if (received > 0) {
+            reader_.append(receive_chunk_.data(), static_cast<std::size_t>(received));
+            // Cutting after every chunk keeps the buffer at one partial frame,
+            // and frames that arrived whole before a close are still handed
+            // out.
+            if (!reader_.cut(frames, error)) {
+                return fail(kFrameOverLimit, error);
+            }
+            continue;
+        }
+        if (received == 0) {
+            return fail("TCP transport closed", error);
+        }
+        if (is_would_block(last_socket_error())) {
+            return true;
+        }
+        return fail("TCP transport receive failed", error);
+    }
+}
+
+void TcpTransport::close() {
+    if (socket_ != kInvalidSocket) {
+        shutdown_both_directions(socket_);
+        close_socket(socket_);
+        socket_ = kInvalidSocket;
+    }
+    reader_.clear();
+    send_queue_.clear();
+    front_offset_ = 0;
+    queued_bytes_ = 0;
+    roster_.clear();
+    state_ = TransportState::Idle;
+    envelope_version_ = 0;
+    player_slot_ = 0;
+    host_slot_ = 0;
+}
+
+}  // namespace
+
+std::unique_ptr<NetworkTransport> make_tcp_transport(std::chrono::milliseconds handshake_deadline) {
+    return std::make_unique<TcpTransport>(handshake_deadline);
+}
+
+}  // namespace qop::network

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -52,8 +53,11 @@ inline Bytes pattern_bytes(std::size_t size, std::uint8_t seed) {
 
 // A Broadcast envelope header (kind 2 from `sender`) followed by `body`.
 inline Bytes broadcast_envelope(std::uint8_t sender, const Bytes& body) {
-    Bytes bytes = {0x00, 0x02, 0x01, sender};
-    bytes.insert(bytes.end(), body.begin(), body.end());
+    Bytes bytes(4 + body.size());
+    bytes[1] = 0x02;
+    bytes[2] = 0x01;
+    bytes[3] = sender;
+    std::copy(body.begin(), body.end(), bytes.begin() + 4);
     return bytes;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <deque>
 #include <map>
+#include <utility>
 
 #include "network/socket_compat.hpp"
 #include "support/fake_envelope_route.hpp"
@@ -195,8 +196,7 @@ void answer_handshake(const FakeTcpRelayOptions& options, State& state, Connecti
 }
 
 void route_frame(const FakeTcpRelayOptions& options, State& state, Connection& sender,
-                 const Bytes& payload) {
-    state.frames_from[sender.slot].push_back(payload);
+                 Bytes payload) {
     std::vector<std::uint8_t> connected;
     for (const auto& connection : state.connections) {
         if (connection->handshaken && !connection->closing) {
@@ -217,6 +217,7 @@ void route_frame(const FakeTcpRelayOptions& options, State& state, Connection& s
             queue_pieces(*target, fake_relay_frame(payload), {}, Clock::now(), {}, false);
         }
     }
+    state.frames_from[sender.slot].push_back(std::move(payload));
 }
 
 // Cuts the client's frames; the first is its handshake. A frame the relay
@@ -236,7 +237,7 @@ void process_inbound(const FakeTcpRelayOptions& options, State& state, Connectio
         Bytes payload(begin, begin + length);
         offset += 4 + length;
         if (connection.handshaken) {
-            route_frame(options, state, connection, payload);
+            route_frame(options, state, connection, std::move(payload));
         } else if (!connection.answered) {
             connection.answered = true;
             answer_handshake(options, state, connection,
@@ -300,9 +301,11 @@ void write_to(Connection& connection, Clock::time_point now) {
 
 std::vector<std::uint8_t> fake_relay_frame(const std::vector<std::uint8_t>& payload) {
     const auto length = static_cast<std::uint32_t>(payload.size());
-    Bytes frame = {static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
-                   static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    Bytes frame(4 + payload.size());
+    for (int i = 0; i < 4; ++i) {
+        frame[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+    }
+    std::copy(payload.begin(), payload.end(), frame.begin() + 4);
     return frame;
 }
 
@@ -501,6 +504,11 @@ std::vector<std::string> FakeTcpRelay::handshakes() const {
 std::vector<std::vector<std::uint8_t>> FakeTcpRelay::frames_from(std::uint8_t slot) const {
     const std::lock_guard<std::mutex> lock(mutex_);
     return state_->frames_from[slot];
+}
+
+std::vector<std::vector<std::uint8_t>> FakeTcpRelay::take_frames_from(std::uint8_t slot) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(state_->frames_from[slot], {});
 }
 
 std::vector<std::vector<std::uint8_t>> FakeTcpRelay::frames_routed_to(std::uint8_t slot) const {

@@ -1,0 +1,16 @@
+#pragma once
+
+// Flattens a parsed protobuf message into "path=value" lines so that a test
+// can state exactly which fields a hand-made byte string sets. Unknown fields
+// appear as "path#unknown=N" with their field number.
+
+#include <string>
+#include <vector>
+
+#include <google/protobuf/message.h>
+
+namespace qop::test {
+
+std::vector<std::string> set_fields(const google::protobuf::Message& message);
+
+}  // namespace qop::test

@@ -23,6 +23,10 @@ struct DecodeCase {
     std::vector<std::string> fields;
 };
 
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+    *os << c.wire;
+}
+
 // One row per field: a wrong number, type or nesting in the schema shows up
 // as a different path, an unknown field or a failed parse.
 const DecodeCase kServerMessageCases[] = {
@@ -82,7 +86,10 @@ TEST_P(ServerMessageDecode, SetsExactlyTheFieldOnTheWire) {
     EXPECT_EQ(set_fields(message), GetParam().fields) << GetParam().wire;
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryField, ServerMessageDecode, testing::ValuesIn(kServerMessageCases));
+INSTANTIATE_TEST_SUITE_P(EveryField, ServerMessageDecode, testing::ValuesIn(kServerMessageCases),
+                         [](const testing::TestParamInfo<DecodeCase>& info) {
+                             return qop::test::case_name(info.param.fields, info.index);
+                         });
 
 TEST(DesktopSessionWire, AttachRequestEncodesInFieldOrder) {
     proto::DesktopSessionClientMessage message;

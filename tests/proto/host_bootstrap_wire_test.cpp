@@ -21,6 +21,10 @@ struct DecodeCase {
     std::vector<std::string> fields;
 };
 
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+    *os << c.wire;
+}
+
 const DecodeCase kResponseCases[] = {
     {R"(0A 03 0A 01 "r")", {"redeem_launch_ticket.room_id=r"}},
     {R"(0A 03 12 01 "c")", {"redeem_launch_ticket.room_code=c"}},
@@ -50,7 +54,10 @@ TEST_P(BootstrapResponseDecode, SetsExactlyTheFieldOnTheWire) {
     EXPECT_EQ(set_fields(response), GetParam().fields) << GetParam().wire;
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryField, BootstrapResponseDecode, testing::ValuesIn(kResponseCases));
+INSTANTIATE_TEST_SUITE_P(EveryField, BootstrapResponseDecode, testing::ValuesIn(kResponseCases),
+                         [](const testing::TestParamInfo<DecodeCase>& info) {
+                             return qop::test::case_name(info.param.fields, info.index);
+                         });
 
 TEST(HostBootstrapWire, RedeemRequestAsTheLibrarySendsIt) {
     proto::BootstrapRequest request;

@@ -21,6 +21,10 @@ struct DecodeCase {
     std::vector<std::string> fields;
 };
 
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+    *os << c.wire;
+}
+
 const DecodeCase kServerMessageCases[] = {
     {R"(0A 03 0A 01 "r")", {"attached.room_id=r"}},
     {R"(0A 03 12 01 "p")", {"attached.player_id=p"}},
@@ -96,7 +100,10 @@ TEST_P(SessionServerMessageDecode, SetsExactlyTheFieldOnTheWire) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryField, SessionServerMessageDecode,
-                         testing::ValuesIn(kServerMessageCases));
+                         testing::ValuesIn(kServerMessageCases),
+                         [](const testing::TestParamInfo<DecodeCase>& info) {
+                             return qop::test::case_name(info.param.fields, info.index);
+                         });
 
 TEST(HostSessionWire, AttachAsTheLibrarySendsIt) {
     proto::SessionClientMessage message;

@@ -93,3 +93,22 @@ std::vector<std::string> set_fields(const Message& message) {
 }
 
 }  // namespace qop::test
+
+namespace qop::test {
+
+std::string case_name(const std::vector<std::string>& fields, std::size_t index) {
+    std::string name = std::to_string(index);
+    if (fields.empty()) {
+        return name;
+    }
+    name += "_";
+    const std::string& first = fields.front();
+    for (const char c : first.substr(0, first.find('='))) {
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        name.push_back(plain ? c : '_');
+    }
+    return name;
+}
+
+}  // namespace qop::test

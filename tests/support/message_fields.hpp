@@ -14,3 +14,11 @@ namespace qop::test {
 std::vector<std::string> set_fields(const google::protobuf::Message& message);
 
 }  // namespace qop::test
+
+namespace qop::test {
+
+// A GoogleTest-safe case name from the first expected field line, e.g.
+// "attached.user_id=b" at index 3 becomes "3_attached_user_id".
+std::string case_name(const std::vector<std::string>& fields, std::size_t index);
+
+}  // namespace qop::test

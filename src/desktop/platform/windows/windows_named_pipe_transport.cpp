@@ -1,0 +1,384 @@
+#ifdef _WIN32
+
+#include "desktop/platform/windows/windows_named_pipe_transport.hpp"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+
+#include "desktop/desktop_endpoint_rules.hpp"
+#include "desktop/desktop_pipe_rules.hpp"
+#include "desktop/desktop_session_codec.hpp"
+#include "desktop/desktop_session_records.hpp"
+#include "desktop/platform/windows/windows_handle.hpp"
+#include "desktop/platform/windows/windows_text.hpp"
+
+namespace qop::desktop {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Pause between connect rounds while the desktop client is absent or busy.
+constexpr DWORD kConnectRoundWaitMs = 50;
+// The largest count one ReadFile or WriteFile call takes.
+constexpr std::size_t kLargestOperation = 0xFFFFFFFFu;
+
+enum class ReadOutcome { Done, Closed, Failed };
+enum class WaitOutcome { Completed, Cancelled, TimedOut };
+
+bool means_closed(DWORD error_number) {
+    return error_number == ERROR_BROKEN_PIPE || error_number == ERROR_PIPE_NOT_CONNECTED ||
+           error_number == ERROR_OPERATION_ABORTED;
+}
+
+SdkError make_bridge_error(const std::string& message, DWORD error_number) {
+    return make_bridge_error_with_text(message, system_error_text(error_number));
+}
+
+SdkError make_session_required(const std::string& message) {
+    SdkError error;
+    error.code = "DESKTOP_SESSION_REQUIRED";
+    error.message = message;
+    error.category = "channel";
+    error.retryable = true;
+    return error;
+}
+
+// now + timeout, saturating instead of overflowing for huge time-outs.
+Clock::time_point deadline_after(std::int64_t timeout_ms) {
+    const Clock::time_point now = Clock::now();
+    if (timeout_ms <= 0) {
+        return now;
+    }
+    const auto room = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - now);
+    if (timeout_ms >= room.count()) {
+        return Clock::time_point::max();
+    }
+    return now + std::chrono::milliseconds(timeout_ms);
+}
+
+std::int64_t milliseconds_until(Clock::time_point deadline) {
+    const auto left = deadline - Clock::now();
+    return std::chrono::ceil<std::chrono::milliseconds>(left).count();
+}
+
+class WindowsNamedPipeTransport final : public DesktopTransport {
+public:
+    explicit WindowsNamedPipeTransport(std::int64_t operation_timeout_ms)
+        : operation_timeout_ms_(clamp_wait_milliseconds(operation_timeout_ms)),
+          cancel_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+    ~WindowsNamedPipeTransport() override { close(); }
+
+    WindowsNamedPipeTransport(const WindowsNamedPipeTransport&) = delete;
+    WindowsNamedPipeTransport& operator=(const WindowsNamedPipeTransport&) = delete;
+
+    bool connect(const std::string& endpoint, std::int64_t timeout_ms, SdkError& error) override {
+        close_pipe();
+        if (!cancel_event_.valid()) {
+            error = make_bridge_error("Could not create named-pipe cancellation event",
+                                      GetLastError());
+            return false;
+        }
+        // A cancel is final: it must survive this reset, whenever it came.
+        if (cancelled_.load()) {
+            return false;
+        }
+        ResetEvent(cancel_event_.get());
+        if (cancelled_.load()) {
+            SetEvent(cancel_event_.get());
+            return false;
+        }
+
+        std::wstring name;
+        if (!utf8_to_wide(endpoint, name) || name.empty()) {
+            error = make_session_required("Desktop session pipe endpoint is empty");
+            return false;
+        }
+        const std::wstring path = complete_pipe_path(name);
+        const Clock::time_point deadline = deadline_after(timeout_ms);
+
+        UniqueHandle pipe;
+        for (;;) {
+            if (Clock::now() >= deadline) {
+                error = make_session_required("Timed out connecting to the desktop session pipe");
+                return false;
+            }
+            if (cancel_requested(0)) {
+                return false;
+            }
+            pipe.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+            if (pipe.valid()) {
+                break;
+            }
+            const DWORD open_error = GetLastError();
+            if (open_error == ERROR_PIPE_BUSY) {
+                WaitNamedPipeW(path.c_str(), kConnectRoundWaitMs);
+                continue;
+            }
+            if (open_error == ERROR_FILE_NOT_FOUND) {
+                // The desktop client is not serving yet; pause without spinning
+                // a core, but wake at once on cancel.
+                const std::int64_t left = milliseconds_until(deadline);
+                cancel_requested(std::min<std::int64_t>(kConnectRoundWaitMs, left));
+                continue;
+            }
+            error = make_bridge_error("Could not open desktop session pipe", open_error);
+            return false;
+        }
+
+        // A crafted name can reach a regular file; never write frames into one.
+        if (GetFileType(pipe.get()) != FILE_TYPE_PIPE) {
+            error = make_bridge_error("Could not open desktop session pipe", ERROR_BAD_PIPE);
+            return false;
+        }
+        DWORD mode = PIPE_READMODE_BYTE;
+        if (!SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) {
+            const DWORD configure_error = GetLastError();
+            error = make_bridge_error("Could not configure desktop session pipe", configure_error);
+            return false;
+        }
+        {
+            std::lock_guard<std::mutex> lock(pipe_mutex_);
+            pipe_ = std::move(pipe);
+        }
+        if (cancelled_.load()) {
+            close_pipe();
+            return false;
+        }
+        return true;
+    }
+
+    bool send_frame(const std::vector<std::uint8_t>& payload, SdkError& error) override {
+        const HANDLE pipe = current_pipe();
+        if (pipe == INVALID_HANDLE_VALUE) {
+            error = make_bridge_error("Desktop session pipe is not connected",
+                                      ERROR_PIPE_NOT_CONNECTED);
+            return false;
+        }
+        const std::vector<std::uint8_t> frame = frame_with_length_prefix(payload);
+        return write_all(pipe, frame.data(), frame.size(), error);
+    }
+
+    ReceiveResult receive_frame(std::vector<std::uint8_t>& out, std::int64_t poll_ms,
+                                SdkError& error) override {
+        const HANDLE pipe = current_pipe();
+        if (pipe == INVALID_HANDLE_VALUE) {
+            return ReceiveResult::Closed;
+        }
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
+            const DWORD peek_error = GetLastError();
+            if (means_closed(peek_error)) {
+                return ReceiveResult::Closed;
+            }
+            error = make_bridge_error("Could not inspect desktop session pipe", peek_error);
+            return ReceiveResult::Error;
+        }
+        if (available == 0) {
+            return cancel_requested(clamp_wait_milliseconds(poll_ms)) ? ReceiveResult::Closed
+                                                                      : ReceiveResult::Idle;
+        }
+
+        std::array<std::uint8_t, kDesktopFrameHeaderSize> header{};
+        const ReadOutcome header_read = read_exact(pipe, header.data(), header.size(), error);
+        if (header_read != ReadOutcome::Done) {
+            return to_receive_result(header_read);
+        }
+        std::uint32_t length = 0;
+        // The length is checked before anything is allocated for it.
+        if (!read_frame_length(header, length)) {
+            error = make_invalid_payload_error("Desktop session frame length is invalid");
+            return ReceiveResult::Error;
+        }
+        out.resize(length);
+        const ReadOutcome body_read = read_exact(pipe, out.data(), out.size(), error);
+        return to_receive_result(body_read);
+    }
+
+    void cancel() override {
+        cancelled_.store(true);
+        if (cancel_event_.valid()) {
+            SetEvent(cancel_event_.get());
+        }
+        std::lock_guard<std::mutex> lock(pipe_mutex_);
+        if (pipe_.valid()) {
+            CancelIoEx(pipe_.get(), nullptr);
+        }
+    }
+
+    void close() override {
+        if (cancel_event_.valid()) {
+            SetEvent(cancel_event_.get());
+        }
+        close_pipe();
+    }
+
+private:
+    static ReceiveResult to_receive_result(ReadOutcome outcome) {
+        switch (outcome) {
+            case ReadOutcome::Done:
+                return ReceiveResult::Frame;
+            case ReadOutcome::Closed:
+                return ReceiveResult::Closed;
+            case ReadOutcome::Failed:
+                break;
+        }
+        return ReceiveResult::Error;
+    }
+
+    HANDLE current_pipe() {
+        std::lock_guard<std::mutex> lock(pipe_mutex_);
+        return pipe_.valid() ? pipe_.get() : INVALID_HANDLE_VALUE;
+    }
+
+    void close_pipe() {
+        std::lock_guard<std::mutex> lock(pipe_mutex_);
+        if (pipe_.valid()) {
+            CancelIoEx(pipe_.get(), nullptr);
+            pipe_.reset();
+        }
+    }
+
+    // True when cancelled, waiting up to wait_ms for a cancel to come.
+    bool cancel_requested(std::int64_t wait_ms) {
+        if (cancelled_.load()) {
+            return true;
+        }
+        return WaitForSingleObject(cancel_event_.get(), clamp_wait_milliseconds(wait_ms)) ==
+               WAIT_OBJECT_0;
+    }
+
+    // Waits for one pending operation. Unless it completed, the operation is
+    // cancelled and waited for, so that its OVERLAPPED record and event are
+    // never released while the system may still write to them.
+    WaitOutcome wait_for_operation(OVERLAPPED& overlapped) {
+        const HANDLE waits[2] = {overlapped.hEvent, cancel_event_.get()};
+        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, operation_timeout_ms_);
+        if (woken == WAIT_OBJECT_0) {
+            return WaitOutcome::Completed;
+        }
+        {
+            std::lock_guard<std::mutex> lock(pipe_mutex_);
+            if (pipe_.valid()) {
+                CancelIoEx(pipe_.get(), &overlapped);
+            }
+        }
+        WaitForSingleObject(overlapped.hEvent, INFINITE);
+        return woken == WAIT_OBJECT_0 + 1 ? WaitOutcome::Cancelled : WaitOutcome::TimedOut;
+    }
+
+    ReadOutcome read_exact(HANDLE pipe, std::uint8_t* data, std::size_t size, SdkError& error) {
+        std::size_t done = 0;
+        while (done < size) {
+            UniqueHandle operation_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            if (!operation_event.valid()) {
+                error = make_bridge_error("Could not create named-pipe read event", GetLastError());
+                return ReadOutcome::Failed;
+            }
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = operation_event.get();
+            const DWORD ask = static_cast<DWORD>(std::min(size - done, kLargestOperation));
+            if (!ReadFile(pipe, data + done, ask, nullptr, &overlapped)) {
+                const DWORD read_error = GetLastError();
+                if (read_error != ERROR_IO_PENDING) {
+                    if (means_closed(read_error)) {
+                        return ReadOutcome::Closed;
+                    }
+                    error = make_bridge_error("Could not read desktop session pipe", read_error);
+                    return ReadOutcome::Failed;
+                }
+                const WaitOutcome waited = wait_for_operation(overlapped);
+                if (waited == WaitOutcome::Cancelled) {
+                    return ReadOutcome::Closed;
+                }
+                if (waited == WaitOutcome::TimedOut) {
+                    error = make_bridge_error("Timed out reading desktop session pipe",
+                                              ERROR_TIMEOUT);
+                    return ReadOutcome::Failed;
+                }
+            }
+            // Also when ReadFile finished at once: the count comes from here.
+            DWORD transferred = 0;
+            if (!GetOverlappedResult(pipe, &overlapped, &transferred, FALSE)) {
+                const DWORD finish_error = GetLastError();
+                if (means_closed(finish_error)) {
+                    return ReadOutcome::Closed;
+                }
+                error = make_bridge_error("Could not finish reading desktop session pipe",
+                                          finish_error);
+                return ReadOutcome::Failed;
+            }
+            if (transferred == 0) {
+                return ReadOutcome::Closed;
+            }
+            done += transferred;
+        }
+        return ReadOutcome::Done;
+    }
+
+    bool write_all(HANDLE pipe, const std::uint8_t* data, std::size_t size, SdkError& error) {
+        std::size_t done = 0;
+        while (done < size) {
+            UniqueHandle operation_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            if (!operation_event.valid()) {
+                error =
+                    make_bridge_error("Could not create named-pipe write event", GetLastError());
+                return false;
+            }
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = operation_event.get();
+            const DWORD offer = static_cast<DWORD>(std::min(size - done, kLargestOperation));
+            if (!WriteFile(pipe, data + done, offer, nullptr, &overlapped)) {
+                const DWORD write_error = GetLastError();
+                if (write_error != ERROR_IO_PENDING) {
+                    error = make_bridge_error("Could not write desktop session pipe", write_error);
+                    return false;
+                }
+                if (wait_for_operation(overlapped) != WaitOutcome::Completed) {
+                    error = make_bridge_error("Timed out writing desktop session pipe",
+                                              ERROR_TIMEOUT);
+                    return false;
+                }
+            }
+            DWORD transferred = 0;
+            if (!GetOverlappedResult(pipe, &overlapped, &transferred, FALSE)) {
+                error = make_bridge_error("Could not finish writing desktop session pipe",
+                                          GetLastError());
+                return false;
+            }
+            if (transferred == 0) {
+                error = make_bridge_error("Desktop session pipe closed during write",
+                                          ERROR_BROKEN_PIPE);
+                return false;
+            }
+            done += transferred;
+        }
+        return true;
+    }
+
+    const DWORD operation_timeout_ms_;
+    // Manual-reset; signalled by cancel and close. Null when creation failed.
+    UniqueHandle cancel_event_;
+    std::atomic<bool> cancelled_{false};
+    // Guards pipe_ against cancel() from another thread: every assignment,
+    // close and CancelIoEx of it happens under this lock, never across a wait.
+    std::mutex pipe_mutex_;
+    UniqueHandle pipe_;
+};
+
+}  // namespace
+
+std::unique_ptr<DesktopTransport> make_named_pipe_transport(std::int64_t operation_timeout_ms) {
+    return std::make_unique<WindowsNamedPipeTransport>(operation_timeout_ms);
+}
+
+}  // namespace qop::desktop
+
+#endif

@@ -4,12 +4,10 @@
 #include <memory>
 #include <string>
 
+#include "desktop/desktop_session_records.hpp"
 #include "desktop/desktop_transport.hpp"
 
 namespace qop::desktop {
-
-struct DesktopAttachOptions;
-struct SdkError;
 
 // Everything the session client needs from the operating system: a transport,
 // the pipe endpoint to open, the game's process id and a way to start the

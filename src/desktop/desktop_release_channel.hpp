@@ -14,8 +14,8 @@ ReleaseChannel release_channel_of(const std::string& environment);
 // What differs between the desktop client's release channels.
 struct ReleaseChannelConstants {
     std::wstring executable_name;
-    std::wstring programs_folder;        // its folder under the local "Programs" folder
-    std::string default_pipe_endpoint;   // UTF-8
+    std::wstring programs_folder;                 // its folder under the local "Programs" folder
+    std::string default_pipe_endpoint;            // UTF-8
     std::vector<std::wstring> install_path_keys;  // under HKEY_CURRENT_USER, in search order
 };
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-namespace qop::desktop {
+#include "desktop/desktop_session_records.hpp"
 
-struct SdkError;
+namespace qop::desktop {
 
 // Outcome of one receive_frame call.
 enum class ReceiveResult : std::int32_t {

@@ -23,8 +23,8 @@ bool name_is_free(const std::wstring& path) {
 std::string TestPipeServer::unique_name(const std::string& label) {
     static std::atomic<unsigned> counter{0};
     for (;;) {
-        std::string name = "qop-test-" + label + "-" + std::to_string(GetCurrentProcessId()) +
-                           "-" + std::to_string(GetTickCount64()) + "-" +
+        std::string name = "qop-test-" + label + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+                           std::to_string(GetTickCount64()) + "-" +
                            std::to_string(counter.fetch_add(1));
         if (name_is_free(widen_ascii("\\\\.\\pipe\\" + name))) {
             return name;
@@ -121,8 +121,8 @@ bool TestPipeServer::transfer(bool is_write, std::uint8_t* data, std::size_t siz
             CloseHandle(event);
             return false;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         const DWORD wait_ms = static_cast<DWORD>(std::max<long long>(0, left.count()));
         if (WaitForSingleObject(event, wait_ms) != WAIT_OBJECT_0) {
             CancelIoEx(pipe_, &overlapped);

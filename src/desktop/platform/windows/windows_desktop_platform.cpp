@@ -3,6 +3,7 @@
 #include "desktop/platform/windows/windows_desktop_platform.hpp"
 
 #include <windows.h>
+// Shell declarations need windows.h first.
 #include <shellapi.h>
 
 #include <cstdint>
@@ -34,9 +35,8 @@ public:
     }
 
     std::string resolve_pipe_endpoint(const DesktopAttachOptions& options) override {
-        return choose_pipe_endpoint(options, [] {
-            return wide_to_utf8(read_environment_variable(kPipeEndpointVariable));
-        });
+        return choose_pipe_endpoint(
+            options, [] { return wide_to_utf8(read_environment_variable(kPipeEndpointVariable)); });
     }
 
     std::uint32_t current_process_id() override { return GetCurrentProcessId(); }

@@ -2,6 +2,8 @@
 
 #include "desktop/platform/windows/windows_discovery_lookups.hpp"
 
+#include <windows.h>
+// Shell declarations need windows.h first.
 #include <shlobj.h>
 
 #include <algorithm>
@@ -56,8 +58,8 @@ std::wstring expand_environment_strings(const std::wstring& text) {
 
 bool local_app_data_folder(std::wstring& folder) {
     wchar_t buffer[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
-                                buffer))) {
+    if (FAILED(
+            SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer))) {
         return false;
     }
     folder.assign(buffer);
@@ -91,8 +93,8 @@ std::wstring read_registry_string(HKEY root, const std::wstring& subkey,
     std::wstring text((size + 1) / 2 + 1, L'\0');
     DWORD buffer_bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
     DWORD read_type = 0;
-    if (RegQueryValueExW(key.get(), name, nullptr, &read_type,
-                         reinterpret_cast<BYTE*>(text.data()), &buffer_bytes) != ERROR_SUCCESS) {
+    if (RegQueryValueExW(key.get(), name, nullptr, &read_type, reinterpret_cast<BYTE*>(text.data()),
+                         &buffer_bytes) != ERROR_SUCCESS) {
         return std::wstring();
     }
     if (read_type != REG_SZ && read_type != REG_EXPAND_SZ) {

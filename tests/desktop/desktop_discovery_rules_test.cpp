@@ -247,11 +247,5 @@ TEST(DiscoveryResolveTest, ProductionIgnoresLaunchCommandAndPathVariable) {
               std::nullopt);
 }
 
-TEST(DiscoveryCaseTest, OnlyAsciiLettersFoldInTheDefaultLocale) {
-    EXPECT_TRUE(equal_ignoring_case(L"Vorlane.EXE", L"vorlane.exe"));
-    EXPECT_FALSE(equal_ignoring_case(L"Vorlane.exe", L"Vorlane.ex"));
-    EXPECT_FALSE(equal_ignoring_case(L"Vorlane.exe", L"Vorlane.exe "));
-}
-
 }  // namespace
 }  // namespace qop::desktop

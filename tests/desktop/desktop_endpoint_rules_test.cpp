@@ -34,41 +34,6 @@ TEST(ReleaseChannelTest, OnlyExactLowerCaseNamesSelectDevAndPreview) {
     EXPECT_EQ(release_channel_of(std::string("dev\0x", 5)), ReleaseChannel::Production);
 }
 
-struct ConstantsCase {
-    ReleaseChannel channel;
-    const wchar_t* executable;
-    const wchar_t* folder;
-    const char* pipe;
-    std::vector<std::wstring> install_keys;
-};
-
-TEST(ReleaseChannelTest, EachChannelHasItsOwnClientAndPipe) {
-    const ConstantsCase cases[] = {
-        {ReleaseChannel::Dev,
-         L"Halvex.exe",
-         L"Halvex",
-         "\\\\.\\pipe\\halvex-desktop-sdk",
-         {L"Software\\Halvex"}},
-        {ReleaseChannel::Preview,
-         L"VorlanePreview.exe",
-         L"VorlanePreview",
-         "\\\\.\\pipe\\qop-desktop-sdk-preview",
-         {L"Software\\Vorlane Preview", L"Software\\VorlanePreview"}},
-        {ReleaseChannel::Production,
-         L"Vorlane.exe",
-         L"Vorlane",
-         "\\\\.\\pipe\\qop-desktop-sdk",
-         {L"Software\\Vorlane", L"Software\\Orvik\\Desktop"}},
-    };
-    for (const ConstantsCase& c : cases) {
-        const ReleaseChannelConstants& constants = channel_constants(c.channel);
-        EXPECT_EQ(constants.executable_name, c.executable);
-        EXPECT_EQ(constants.programs_folder, c.folder);
-        EXPECT_EQ(constants.default_pipe_endpoint, c.pipe);
-        EXPECT_EQ(constants.install_path_keys, c.install_keys);
-    }
-}
-
 struct EndpointCase {
     const char* name;
     const char* environment;

@@ -230,6 +230,21 @@ TEST(DesktopLaunchTest, FoundClientIsStartedInItsOwnFolder) {
     EXPECT_TRUE(fs::exists(marker));
 }
 
+TEST(DesktopLaunchTest, FileThatIsNoProgramFailsToLaunch) {
+    TempFolder client;
+    client.touch(L"Halvex.exe");  // text, not a program
+    ScopedVariable no_path(L"ORVIK_DESKTOP_PATH", nullptr);
+    DesktopAttachOptions options;
+    options.environment = "dev";
+    options.launch_command = client.path().string();
+    SdkError error;
+    EXPECT_FALSE(create_default_platform()->launch_desktop_client(options, error));
+    EXPECT_EQ(error.code, "DESKTOP_SESSION_REQUIRED");
+    EXPECT_EQ(error.message, "Failed to launch QOP desktop");
+    EXPECT_EQ(error.category, "channel");
+    EXPECT_TRUE(error.retryable);
+}
+
 TEST(DesktopLaunchTest, NothingFoundIsReportedAsRetryable) {
     TempFolder empty;
     ScopedVariable no_path(L"ORVIK_DESKTOP_PATH", nullptr);

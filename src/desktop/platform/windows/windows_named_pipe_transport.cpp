@@ -112,13 +112,14 @@ public:
             if (cancel_requested(0)) {
                 return false;
             }
-            pipe.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
+            const HANDLE opened =
+                CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+            const DWORD open_error = GetLastError();
+            pipe.reset(opened);
             if (pipe.valid()) {
                 break;
             }
-            const DWORD open_error = GetLastError();
             if (open_error == ERROR_PIPE_BUSY) {
                 WaitNamedPipeW(path.c_str(), kConnectRoundWaitMs);
                 continue;

@@ -346,8 +346,16 @@ private:
             }
             DWORD transferred = 0;
             if (!GetOverlappedResult(pipe, &overlapped, &transferred, FALSE)) {
+                const DWORD finish_error = GetLastError();
+                // A cancel can abort the write before the wait sees the
+                // cancellation event; it is still the cancel that ended it.
+                if (finish_error == ERROR_OPERATION_ABORTED && cancel_requested(0)) {
+                    error =
+                        make_bridge_error("Timed out writing desktop session pipe", ERROR_TIMEOUT);
+                    return false;
+                }
                 error = make_bridge_error("Could not finish writing desktop session pipe",
-                                          GetLastError());
+                                          finish_error);
                 return false;
             }
             if (transferred == 0) {

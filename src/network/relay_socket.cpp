@@ -46,7 +46,11 @@ SocketHandle open_socket(const TransportEndpoint& endpoint, int socket_type, int
         return kInvalidSocket;
     }
     const std::unique_ptr<addrinfo, AddressListDeleter> list(raw_list);
-    for (const addrinfo* address = list.get(); address != nullptr; address = address->ai_next) {
+    return connect_first_address(list.get(), error);
+}
+
+SocketHandle connect_first_address(const addrinfo* addresses, std::string& error) {
+    for (const addrinfo* address = addresses; address != nullptr; address = address->ai_next) {
         const SocketHandle socket =
             ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
         if (socket == kInvalidSocket) {

@@ -18,6 +18,10 @@ using SocketDeadline = std::chrono::steady_clock::time_point;
 SocketHandle open_socket(const TransportEndpoint& endpoint, int socket_type, int protocol,
                          std::string& error);
 
+// Tries the addresses in order and returns a socket connected to the first
+// that accepts; each failed socket is closed.
+SocketHandle connect_first_address(const addrinfo* addresses, std::string& error);
+
 // Blocking: writes all `count` bytes (larger buffers in several calls).
 bool send_all(SocketHandle socket, const std::uint8_t* bytes, std::size_t count,
               std::string& error);

@@ -56,6 +56,16 @@ void SampleNode::fire(int64_t p_value, const godot::String& p_text) {
     emit_signal("nested_done", p_value);
 }
 
+void SampleNode::_exit_tree() {
+    ++exit_tree_calls;
+    ++exit_tree_total();
+}
+
+int& exit_tree_total() {
+    static int total = 0;
+    return total;
+}
+
 void SamplePeer::_bind_methods() {
     godot::ClassDB::bind_method(godot::D_METHOD("connect_to", "peer"), &SamplePeer::connect_to);
 }

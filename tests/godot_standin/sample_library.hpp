@@ -44,9 +44,9 @@ public:
     // Emissions that break the declared signals, for the host to report.
     void fire_undeclared() { emit_signal("never_declared", 1); }
     void fire_wrong_count() { emit_signal("changed", 1); }
-    void fire_wrong_type() { emit_signal("changed", "text", 2); }
+    void fire_wrong_type() { emit_signal("changed", "text", "text"); }
 
-    void _exit_tree() override { ++exit_tree_calls; }
+    void _exit_tree() override;
 
     int exit_tree_calls = 0;
     int64_t id = 0;
@@ -108,6 +108,9 @@ public:
 protected:
     static void _bind_methods();
 };
+
+// _exit_tree calls of every SampleNode.
+int& exit_tree_total();
 
 // The levels the sample library's initializer and terminator saw.
 std::vector<godot::ModuleInitializationLevel>& initializer_calls();

@@ -1,3 +1,4 @@
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -69,6 +70,10 @@ struct DescriptorCase {
     std::string json;
     const char* error;  // empty: accepted
 };
+
+void PrintTo(const DescriptorCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DescriptorTable : public ::testing::TestWithParam<DescriptorCase> {};
 

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,10 @@ struct FrameLengthCase {
     std::uint32_t length;
 };
 
+void PrintTo(const FrameLengthCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class InvalidFrameLength : public HostedSessionFixture,
                            public ::testing::WithParamInterface<FrameLengthCase> {};
 
@@ -116,6 +121,10 @@ struct IncompleteContextCase {
     const char* name;
     HostedBootstrapContext context;
 };
+
+void PrintTo(const IncompleteContextCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class IncompleteContext : public HostedSessionFixture,
                           public ::testing::WithParamInterface<IncompleteContextCase> {};
@@ -138,6 +147,10 @@ struct BootstrapReplyCase {
     std::string frame;
     const char* error;
 };
+
+void PrintTo(const BootstrapReplyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BootstrapReply : public HostedSessionFixture,
                        public ::testing::WithParamInterface<BootstrapReplyCase> {};
@@ -208,6 +221,10 @@ struct AttachCase {
     const char* error;
 };
 
+void PrintTo(const AttachCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class AttachReply : public HostedSessionFixture,
                     public ::testing::WithParamInterface<AttachCase> {};
 
@@ -270,6 +287,10 @@ struct DataPlaneCase {
     std::string replies;
     const char* error;
 };
+
+void PrintTo(const DataPlaneCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DataPlaneReply : public HostedSessionFixture,
                        public ::testing::WithParamInterface<DataPlaneCase> {};
@@ -346,6 +367,10 @@ struct PipeNameCase {
     std::string endpoint;
     std::vector<std::string> attempts;
 };
+
+void PrintTo(const PipeNameCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BootstrapPipeName : public HostedSessionFixture,
                           public ::testing::WithParamInterface<PipeNameCase> {};

@@ -1,3 +1,4 @@
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,10 @@ struct PollFailureCase {
     bool hang_up;
     const char* error;
 };
+
+void PrintTo(const PollFailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class HostedSessionPollFailure : public HostedSessionPoll,
                                  public ::testing::WithParamInterface<PollFailureCase> {};

@@ -1,3 +1,4 @@
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -12,6 +13,10 @@ struct NestingCase {
     std::string json;
     bool too_deep;
 };
+
+void PrintTo(const NestingCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class JsonNesting : public ::testing::TestWithParam<NestingCase> {};
 

@@ -23,6 +23,17 @@ Callable::Callable(Object* p_object, const StringName& p_method) {
     target_ = std::move(target);
 }
 
+bool Callable::operator==(const Callable& p_other) const {
+    if (target_ == p_other.target_) {
+        return true;
+    }
+    if (!target_ || !p_other.target_ || target_->function || p_other.target_->function) {
+        return false;
+    }
+    return target_->object_id == p_other.target_->object_id &&
+           target_->method == p_other.target_->method;
+}
+
 bool Callable::is_valid() const {
     if (!target_) {
         return false;

@@ -54,6 +54,12 @@ bool ClassDB::begin_class(const StringName& p_class, const StringName& p_parent,
     return true;
 }
 
+void ClassDB::report_missing_bind_methods(const StringName& p_class) {
+    internal::print_binding_error(
+        "Class " + quoted(p_class) + " must declare 'static void _bind_methods()'.",
+        "ClassDB::register_class");
+}
+
 MethodBind* ClassDB::bind_method_record(const MethodDefinition& p_definition, MethodBind* p_bind,
                                         std::vector<Variant> p_defaults,
                                         const StringName& p_class) {

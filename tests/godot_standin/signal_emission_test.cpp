@@ -102,6 +102,18 @@ TEST_F(LoadedSample, ASignalCanCallABoundMethodOfAnotherObject) {
     EXPECT_EQ(host->errors_of(ErrorKind::Script).size(), 3u);
 }
 
+TEST_F(LoadedSample, AMethodCallableConnectsOnceAndDisconnectsByValue) {
+    auto* target = host->instantiate_as<sample::SampleNode>("SampleNode");
+    EXPECT_EQ(node->connect("nested_done", godot::Callable(target, "set_mood")), godot::OK);
+    EXPECT_EQ(node->connect("nested_done", godot::Callable(target, "set_mood")),
+              godot::ERR_INVALID_PARAMETER);
+    EXPECT_TRUE(node->is_connected("nested_done", godot::Callable(target, "set_mood")));
+    node->disconnect("nested_done", godot::Callable(target, "set_mood"));
+    node->fire(6, "w");
+    EXPECT_TRUE(host->call(target, "get_mood") == Variant(0));
+    EXPECT_EQ(host->errors_of(ErrorKind::Signal).size(), 1u);
+}
+
 TEST_F(LoadedSample, EnginePeerSignalsAreDeclaredForExtensionPeers) {
     godot::Object* peer = host->instantiate("SamplePeer");
     ASSERT_NE(peer, nullptr);

@@ -102,14 +102,4 @@ TEST(StringConversion, StripEdgesRemovesCodePointsUpTo32) {
     }
 }
 
-TEST(StringConversion, ComparesAndJoins) {
-    EXPECT_TRUE(String("abc").begins_with("ab"));
-    EXPECT_FALSE(String("abc").begins_with("abcd"));
-    EXPECT_TRUE(String("").is_empty());
-    EXPECT_EQ(String("a") + String("b"), String("ab"));
-    EXPECT_TRUE(String("x") == "x");
-    EXPECT_TRUE(godot::StringName("sig") == godot::StringName(String("sig")));
-    EXPECT_EQ(String(godot::StringName("n")), String("n"));
-}
-
 }  // namespace

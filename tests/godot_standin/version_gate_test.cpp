@@ -13,6 +13,11 @@ using godot_standin::EngineHost;
 using godot_standin::EngineVersion;
 using godot_standin::ErrorKind;
 
+// Declares no _bind_methods of its own.
+class Unbound : public sample::PlainNode {
+    GDCLASS(Unbound, sample::PlainNode)
+};
+
 struct VersionCase {
     const char* label;
     EngineVersion version;
@@ -94,6 +99,16 @@ TEST(InitializationLevels, ARunWithoutTheEditorLevelStopsAtScene) {
     EXPECT_EQ(sample::initializer_calls().size(), 1u);
     EXPECT_EQ(host.initialized_levels(),
               (std::vector<GDExtensionInitializationLevel>{GDEXTENSION_INITIALIZATION_SCENE}));
+}
+
+TEST(InitializationLevels, AClassWithoutItsOwnBindMethodsIsRefused) {
+    EngineHost host;
+    ASSERT_TRUE(host.load(&sample_library_init));
+    godot::ClassDB::register_class<Unbound>();
+    EXPECT_EQ(godot_standin::find_class("Unbound"), nullptr);
+    ASSERT_EQ(host.errors().size(), 1u);
+    EXPECT_EQ(host.errors()[0].message,
+              "Class 'Unbound' must declare 'static void _bind_methods()'.");
 }
 
 TEST(InitializationLevels, LoadingTwiceIntoOneHostIsRefused) {

@@ -45,14 +45,16 @@ public:
         if constexpr (!std::is_abstract_v<T>) {
             create = []() -> Object* { return memnew(T); };
         }
+        if (T::_get_bind_methods() == Parent::_get_bind_methods()) {
+            report_missing_bind_methods(T::get_class_static());
+            return;
+        }
         if (!begin_class(T::get_class_static(), T::get_parent_class_static(), p_virtual,
                          std::move(create))) {
             return;
         }
-        if (T::_get_bind_methods() != Parent::_get_bind_methods()) {
-            T::_bind_methods();
-            Parent::template register_virtuals<T, Parent>();
-        }
+        T::_bind_methods();
+        Parent::template register_virtuals<T, Parent>();
     }
 
     template <typename N, typename M, typename... VarArgs>
@@ -85,6 +87,7 @@ private:
         return T::get_class_static();
     }
 
+    static void report_missing_bind_methods(const StringName& p_class);
     static bool begin_class(const StringName& p_class, const StringName& p_parent, bool p_virtual,
                             std::function<Object*()> p_create);
     static MethodBind* bind_method_record(const MethodDefinition& p_definition, MethodBind* p_bind,

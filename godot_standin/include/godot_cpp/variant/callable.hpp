@@ -26,7 +26,8 @@ public:
     // Calls the target; a method target is called the way a script calls it.
     void call_with(const std::vector<Variant>& p_arguments) const;
 
-    bool operator==(const Callable& p_other) const { return target_ == p_other.target_; }
+    // Two method callables are equal when they name the same object and method.
+    bool operator==(const Callable& p_other) const;
 
     struct Target;
 

@@ -215,6 +215,17 @@ void ScriptedDesktop::set_command_handler(CommandHandler handler) {
     command_handler = std::move(handler);
 }
 
+void ScriptedDesktop::release_held_writes() {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++write_release_generation;
+    changed.notify_all();
+}
+
+std::size_t ScriptedDesktop::unread_bytes() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return current ? current->to_game.size() : 0;
+}
+
 bool ScriptedDesktop::push(const ServerMessage& message) {
     return push_bytes(frame_message(message));
 }
@@ -255,6 +266,7 @@ QOP_FAKE_GETTER(std::size_t, connect_calls, connect_count)
 QOP_FAKE_GETTER(std::size_t, connections, connection_count)
 QOP_FAKE_GETTER(std::size_t, cancel_calls, cancel_count)
 QOP_FAKE_GETTER(std::size_t, close_calls, close_count)
+QOP_FAKE_GETTER(std::size_t, blocked_writes, blocked_write_count)
 QOP_FAKE_GETTER(std::vector<ScriptedDesktop::Clock::time_point>, connect_times, connect_stamps)
 QOP_FAKE_GETTER(std::vector<std::string>, connect_endpoints, endpoints)
 QOP_FAKE_GETTER(std::vector<std::int64_t>, connect_timeouts, timeouts)
@@ -371,9 +383,24 @@ bool ScriptedDesktop::transport_send(TransportState& transport,
             error = behaviour.error;
             return false;
         case WriteBehaviour::Mode::BlockUntilCancelled:
+            ++blocked_write_count;
             changed.wait(lock, [&] { return transport.cancelled; });
+            --blocked_write_count;
             error = bridge_error("Timed out writing desktop session pipe");
             return false;
+        case WriteBehaviour::Mode::HoldUntilReleased: {
+            const std::uint64_t generation = write_release_generation;
+            ++blocked_write_count;
+            changed.wait(lock, [&] {
+                return transport.cancelled || write_release_generation != generation;
+            });
+            --blocked_write_count;
+            if (write_release_generation == generation) {
+                error = bridge_error("Timed out writing desktop session pipe");
+                return false;
+            }
+            break;
+        }
         case WriteBehaviour::Mode::Deliver:
             break;
     }

@@ -60,6 +60,8 @@ struct WriteBehaviour {
         Deliver,              // the desktop receives it
         Fail,                 // fails at once with `error`
         BlockUntilCancelled,  // fails with "Timed out writing desktop session pipe" once cancelled
+        HoldUntilReleased,    // waits for release_held_writes(), then is delivered; fails like
+                              // BlockUntilCancelled when cancelled first
     };
     Mode mode = Mode::Deliver;
     SdkError error;
@@ -67,6 +69,7 @@ struct WriteBehaviour {
     static WriteBehaviour deliver() { return {}; }
     static WriteBehaviour fail(SdkError error) { return {Mode::Fail, std::move(error)}; }
     static WriteBehaviour block_until_cancelled() { return {Mode::BlockUntilCancelled, {}}; }
+    static WriteBehaviour hold_until_released() { return {Mode::HoldUntilReleased, {}}; }
 };
 
 // The write being decided: which connection (0 = first), which frame on that
@@ -148,6 +151,10 @@ public:
     // How long a frame whose first bytes arrived may stall before the read
     // fails with "Timed out reading desktop session pipe" (default 5000).
     void set_read_timeout_ms(std::int64_t timeout_ms);
+    // Lets every write that is held now go on.
+    void release_held_writes();
+    // Writes waiting in BlockUntilCancelled or HoldUntilReleased right now.
+    std::size_t blocked_writes() const;
 
     // --- answers (defaults: answer_attach_with(), answer_commands_with_success())
     void set_attach_handler(AttachHandler handler);
@@ -159,13 +166,16 @@ public:
     bool push_bytes(const Bytes& bytes);
     bool close_pipe();
     bool is_connected() const;
+    // Bytes the desktop sent on the open connection that the game side has
+    // not read yet.
+    std::size_t unread_bytes() const;
 
     // --- what happened
     std::size_t transports_created() const;
     std::size_t connect_calls() const;
     std::size_t connections() const;  // connects that succeeded
     std::size_t cancel_calls() const;
-    std::size_t close_calls() const;
+    std::size_t close_calls() const;  // closes of an open connection by the game side
     std::vector<Clock::time_point> connect_times() const;
     std::vector<std::string> connect_endpoints() const;
     std::vector<std::int64_t> connect_timeouts() const;
@@ -215,6 +225,8 @@ private:
     std::deque<ConnectBehaviour> queued_connects;
     WritePolicy write_policy;
     std::int64_t read_timeout_ms = 5000;
+    std::uint64_t write_release_generation = 0;
+    std::size_t blocked_write_count = 0;
     AttachHandler attach_handler;
     CommandHandler command_handler;
 

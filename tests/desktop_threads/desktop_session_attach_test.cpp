@@ -79,6 +79,10 @@ struct ProtocolCase {
     std::string message;
 };
 
+void PrintTo(const ProtocolCase& c, std::ostream* os) {
+    *os << '"' << c.version << '"';
+}
+
 class DesktopSessionProtocolVersion : public ::testing::TestWithParam<ProtocolCase> {};
 
 TEST_P(DesktopSessionProtocolVersion, RefusesAnyVersionButOneWithoutRetryOrLaunch) {
@@ -126,6 +130,10 @@ struct AttachFailureCase {
     std::string text;  // the error's message or the detach reason
     bool retryable;
 };
+
+void PrintTo(const AttachFailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DesktopSessionAttachFailure : public ::testing::TestWithParam<AttachFailureCase> {};
 
@@ -333,7 +341,7 @@ TEST(DesktopSessionStart, PlatformWithoutTransportEndsTheWorkerWithOneError) {
     SessionHarness h;
     h.desktop->set_transport_available(false);
     ASSERT_TRUE(h.client->start(test_options()));
-    ASSERT_TRUE(wait_until([&] { return h.desktop->transports_created() == 1; }));
+    ASSERT_TRUE(h.wait_for([](const Events& e) { return count_kind(e, Kind::Error) == 1; }));
     h.finish();
     const Events head = h.before_stopping();
     ASSERT_EQ(head.size(), 1u);

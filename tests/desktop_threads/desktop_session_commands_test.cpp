@@ -156,6 +156,10 @@ struct ErrorCase {
     std::string result_code, result_message;
 };
 
+void PrintTo(const ErrorCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DesktopSessionErrorMessage : public ::testing::TestWithParam<ErrorCase> {};
 
 TEST_P(DesktopSessionErrorMessage, EndsTheSessionAndFailsTheBacklog) {
@@ -392,6 +396,10 @@ struct WriteFailureCase {
     SdkError error;
     std::string result_code, result_message, event_code;
 };
+
+void PrintTo(const WriteFailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DesktopSessionWriteFailure : public ::testing::TestWithParam<WriteFailureCase> {};
 

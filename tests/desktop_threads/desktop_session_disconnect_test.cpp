@@ -15,6 +15,10 @@ struct PhaseCase {
     std::size_t expected_commands_written;
 };
 
+void PrintTo(const PhaseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 DesktopAttachOptions long_options() {
     DesktopAttachOptions options = test_options();
     options.attach_timeout_ms = 60000;

@@ -17,6 +17,20 @@ std::chrono::milliseconds time_left(SocketDeadline deadline) {
                                                                  std::chrono::steady_clock::now());
 }
 
+// Connects in non-blocking mode so the wait can be bounded, then hands the
+// socket back in blocking mode as the handshake expects.
+bool connect_within(SocketHandle socket, const addrinfo& address,
+                    std::chrono::milliseconds timeout) {
+    if (!set_non_blocking(socket)) {
+        return false;
+    }
+    if (::connect(socket, address.ai_addr, static_cast<int>(address.ai_addrlen)) != 0 &&
+        !(is_connect_in_progress(last_socket_error()) && wait_for_connect(socket, timeout))) {
+        return false;
+    }
+    return set_blocking(socket);
+}
+
 bool arm_send_deadline(SocketHandle socket, SocketDeadline deadline) {
     const auto left = time_left(deadline);
     return left.count() > 0 && set_send_timeout(socket, left);
@@ -25,7 +39,7 @@ bool arm_send_deadline(SocketHandle socket, SocketDeadline deadline) {
 }  // namespace
 
 SocketHandle open_socket(const TransportEndpoint& endpoint, int socket_type, int protocol,
-                         std::string& error) {
+                         std::string& error, std::chrono::milliseconds connect_timeout) {
     if (!start_socket_library()) {
         error = "Winsock initialization failed";
         return kInvalidSocket;
@@ -46,17 +60,18 @@ SocketHandle open_socket(const TransportEndpoint& endpoint, int socket_type, int
         return kInvalidSocket;
     }
     const std::unique_ptr<addrinfo, AddressListDeleter> list(raw_list);
-    return connect_first_address(list.get(), error);
+    return connect_first_address(list.get(), error, connect_timeout);
 }
 
-SocketHandle connect_first_address(const addrinfo* addresses, std::string& error) {
+SocketHandle connect_first_address(const addrinfo* addresses, std::string& error,
+                                   std::chrono::milliseconds connect_timeout) {
     for (const addrinfo* address = addresses; address != nullptr; address = address->ai_next) {
         const SocketHandle socket =
             ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
         if (socket == kInvalidSocket) {
             continue;
         }
-        if (::connect(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0) {
+        if (connect_within(socket, *address, connect_timeout)) {
             return socket;
         }
         close_socket(socket);

@@ -14,13 +14,18 @@ using SocketDeadline = std::chrono::steady_clock::time_point;
 
 // Resolves the endpoint and connects a socket of the given type and protocol
 // (SOCK_STREAM/IPPROTO_TCP or SOCK_DGRAM/IPPROTO_UDP) to the first address
-// that accepts. Returns kInvalidSocket with `error` set on failure.
+// that accepts. Returns kInvalidSocket with `error` set on failure. Each
+// address gets at most `connect_timeout`: a relay that never answers must not
+// hold the connecting thread for the system's own minutes-long time-out.
 SocketHandle open_socket(const TransportEndpoint& endpoint, int socket_type, int protocol,
-                         std::string& error);
+                         std::string& error,
+                         std::chrono::milliseconds connect_timeout = kRelayHandshakeDeadline);
 
 // Tries the addresses in order and returns a socket connected to the first
 // that accepts; each failed socket is closed.
-SocketHandle connect_first_address(const addrinfo* addresses, std::string& error);
+SocketHandle connect_first_address(
+    const addrinfo* addresses, std::string& error,
+    std::chrono::milliseconds connect_timeout = kRelayHandshakeDeadline);
 
 // Blocking: writes all `count` bytes (larger buffers in several calls).
 bool send_all(SocketHandle socket, const std::uint8_t* bytes, std::size_t count,

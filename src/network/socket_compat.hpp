@@ -11,6 +11,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -91,6 +92,72 @@ inline bool set_non_blocking(SocketHandle socket) {
     int enabled = 1;
     return ioctl(socket, FIONBIO, &enabled) == 0;
 #endif
+}
+
+inline bool set_blocking(SocketHandle socket) {
+#ifdef _WIN32
+    u_long enabled = 0;
+    return ioctlsocket(socket, FIONBIO, &enabled) == 0;
+#else
+    int enabled = 0;
+    return ioctl(socket, FIONBIO, &enabled) == 0;
+#endif
+}
+
+// A non-blocking connect that has started but not yet finished.
+inline bool is_connect_in_progress(int error) {
+#ifdef _WIN32
+    return error == WSAEWOULDBLOCK;
+#else
+    return error == EINPROGRESS;
+#endif
+}
+
+// Waits for a non-blocking connect to finish; true only when it connected
+// within `timeout`.
+inline bool wait_for_connect(SocketHandle socket, std::chrono::milliseconds timeout) {
+#ifdef _WIN32
+    const long long millis = std::max<long long>(0, timeout.count());
+    // Winsock reports a refused connect in the exception set only.
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(socket, &writable);
+    FD_SET(socket, &failed);
+    timeval wait{};
+    wait.tv_sec = static_cast<long>(millis / 1000);
+    wait.tv_usec = static_cast<long>((millis % 1000) * 1000);
+    if (select(0, nullptr, &writable, &failed, &wait) <= 0 || FD_ISSET(socket, &failed)) {
+        return false;
+    }
+#else
+    // poll, not select: a descriptor number above FD_SETSIZE must not matter.
+    pollfd entry{};
+    entry.fd = socket;
+    entry.events = POLLOUT;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int ready = ::poll(&entry, 1, static_cast<int>(std::max<long long>(0, left.count())));
+        if (ready > 0) {
+            break;
+        }
+        if (ready == 0 || !is_interrupted(errno)) {
+            return false;
+        }
+    }
+#endif
+    int status = 0;
+#ifdef _WIN32
+    int length = sizeof(status);
+#else
+    socklen_t length = sizeof(status);
+#endif
+    return getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&status), &length) ==
+               0 &&
+           status == 0;
 }
 
 inline bool set_tcp_no_delay(SocketHandle socket) {

@@ -80,7 +80,7 @@ bool TcpTransport::fail(std::string message, std::string& error) {
 bool TcpTransport::connect(const TransportEndpoint& endpoint, std::string& error) {
     close();
     state_ = TransportState::Connecting;
-    socket_ = open_socket(endpoint, SOCK_STREAM, IPPROTO_TCP, error);
+    socket_ = open_socket(endpoint, SOCK_STREAM, IPPROTO_TCP, error, handshake_deadline_);
     if (socket_ == kInvalidSocket) {
         state_ = TransportState::Failed;
         return false;

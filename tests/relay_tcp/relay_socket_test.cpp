@@ -55,6 +55,68 @@ TEST(RelaySocket, TheLastAddressThatAcceptsIsTheOneConnected) {
     EXPECT_EQ(error, "Transport connection failed");
 }
 
+// A listener that never accepts: once its queue is full, further connection
+// requests go unanswered, like a relay behind a firewall that drops them.
+class SilentListener {
+public:
+    SilentListener() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = loopback_address("127.0.0.1", 0);
+        socklen_t length = sizeof(address);
+        if (listener_ == network::kInvalidSocket ||
+            ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+            ::listen(listener_, 1) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+        for (int i = 0; i < 16 && !full_; ++i) {
+            const network::SocketHandle client = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            network::set_non_blocking(client);
+            sockaddr_in target = loopback_address("127.0.0.1", port_);
+            if (::connect(client, reinterpret_cast<sockaddr*>(&target), sizeof(target)) != 0 &&
+                !network::wait_for_connect(client, std::chrono::milliseconds(200))) {
+                full_ = true;
+            }
+            fillers_.push_back(client);
+        }
+    }
+    ~SilentListener() {
+        for (const auto socket : fillers_) {
+            network::close_socket(socket);
+        }
+        if (listener_ != network::kInvalidSocket) {
+            network::close_socket(listener_);
+        }
+    }
+    bool full() const { return full_; }
+    std::uint16_t port() const { return port_; }
+
+private:
+    network::SocketHandle listener_ = network::kInvalidSocket;
+    std::vector<network::SocketHandle> fillers_;
+    std::uint16_t port_ = 0;
+    bool full_ = false;
+};
+
+TEST(RelaySocket, ARelayThatNeverAnswersTheConnectIsGivenUpOnTime) {
+    ASSERT_TRUE(network::start_socket_library());
+    const SilentListener silent;
+    if (!silent.full()) {
+        GTEST_SKIP() << "this system answers every connection request";
+    }
+    network::TransportEndpoint endpoint;
+    endpoint.host = "127.0.0.1";
+    endpoint.port = silent.port();
+    auto transport = network::make_tcp_transport(std::chrono::milliseconds(300));
+    std::string error;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(transport->connect(endpoint, error));
+    EXPECT_EQ(error, "Transport connection failed");
+    // The system's own connect time-out is minutes long.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+}
+
 TEST(RelaySocket, ZeroByteTransfersSucceedAtOnce) {
     std::string error;
     EXPECT_TRUE(network::send_all(network::kInvalidSocket, nullptr, 0, error));

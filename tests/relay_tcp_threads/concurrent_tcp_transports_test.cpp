@@ -34,14 +34,6 @@ TEST(ConcurrentTcpTransports, SocketLibraryStartsOnceUnderConcurrentFirstUse) {
 // Each player's transport lives on its own thread, as each peer's worker and
 // main thread would; the fake relay serves them all from its own thread.
 TEST(ConcurrentTcpTransports, PlayersOnSeparateThreadsExchangeBroadcasts) {
-#if defined(__SANITIZE_THREAD__)
-    // Debian's libprotobuf is built without ThreadSanitizer, and its headers
-    // lay out map fields differently when they see __SANITIZE_THREAD__, so any
-    // google.protobuf.Struct touched from instrumented code crashes. The
-    // handshake is JSON in a Struct; this case needs a lane that compiles with
-    // -U__SANITIZE_THREAD__.
-    GTEST_SKIP() << "protobuf map layout differs under ThreadSanitizer";
-#endif
     FakeTcpRelayOptions options;
     options.room = {{"tok-1", "p1", 1}, {"tok-2", "p2", 2}, {"tok-3", "p3", 3}};
     FakeTcpRelay relay(options);

@@ -116,6 +116,16 @@ TEST_F(HostedSessionPoll, UnusedMessagesAndEventTypesAreDropped) {
     EXPECT_EQ(room->bytes_waiting(), 0u);
 }
 
+TEST_F(HostedSessionPoll, ServerThatNeverStopsWritingCannotHoldTheCaller) {
+    const std::string frame = wire::framed(wire::room_event(kJoined, "p-5", "Five"));
+    room->push(frame);
+    room->resend_after_every_read(frame);
+    EXPECT_TRUE(poll());  // returns: only what was waiting at the start is read
+    EXPECT_EQ(events.size(), 1u);
+    EXPECT_TRUE(poll());
+    EXPECT_GE(events.size(), 2u);
+}
+
 TEST_F(HostedSessionPoll, ServerErrorEndsTheSession) {
     room->push(wire::framed(wire::room_event(kJoined, "p-5", "Five")) +
                wire::framed(wire::session_error("ROOM_GONE", "The room was deleted")));

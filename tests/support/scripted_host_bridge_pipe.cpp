@@ -65,6 +65,11 @@ void ScriptedPipeServer::hang_up_after_frame(std::size_t frame_count) {
     changed_.notify_all();
 }
 
+void ScriptedPipeServer::resend_after_every_read(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    resend_ = bytes;
+}
+
 void ScriptedPipeServer::fail_writes() {
     std::lock_guard<std::mutex> lock(mutex_);
     writes_fail_ = true;
@@ -130,6 +135,7 @@ bool ScriptedPipeServer::client_read(std::uint8_t* buffer, std::size_t count, st
     got = std::min(count, readable_.size());
     std::copy_n(readable_.begin(), got, buffer);
     readable_.erase(readable_.begin(), readable_.begin() + static_cast<std::ptrdiff_t>(got));
+    readable_.insert(readable_.end(), resend_.begin(), resend_.end());
     return true;
 }
 

@@ -40,6 +40,9 @@ public:
     // Hangs up once the client has written `frame_count` whole frames (after
     // sending the replies due then).
     void hang_up_after_frame(std::size_t frame_count);
+    // After every client read the server sends `bytes` again: a server that
+    // never stops writing.
+    void resend_after_every_read(const std::string& bytes);
     // Every later client write fails.
     void fail_writes();
     // Client writes block until the channel is cancelled.
@@ -84,6 +87,7 @@ private:
     std::vector<std::string> frames_;
     std::size_t write_limit_ = 0;
     std::size_t hang_up_after_ = 0;
+    std::string resend_;
     bool hung_up_ = false;
     bool writes_fail_ = false;
     bool writes_block_ = false;

@@ -125,23 +125,5 @@ TEST_F(HostedSessionCancel, CancelRacingTheStartOfConnectIsNeverLost) {
     }
 }
 
-TEST_F(HostedSessionCancel, CloseAfterACancelledConnectAllowsANewOne) {
-    start_connect();
-    ASSERT_TRUE(boot->wait_for_frames(1, kGenerous));
-    cancel_and_expect_prompt_end();
-    pipe->close();
-
-    const std::string json = wire::descriptor_json();
-    boot = std::make_shared<ScriptedPipeServer>();
-    network.add(kBootPath, boot);
-    script_bootstrap();
-    room->reply_after_frame(
-        1, wire::framed(wire::attached()) + wire::framed(wire::snapshot("h", {{"h", "H"}})));
-    room->reply_after_frame(2, wire::framed(wire::data_plane("godot-data-plane", true, "", &json)));
-    start_connect();
-    ASSERT_EQ(worker.wait_for(kGenerous), std::future_status::ready);
-    EXPECT_TRUE(worker.get()) << error;
-}
-
 }  // namespace
 }  // namespace qop::test

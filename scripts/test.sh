@@ -29,39 +29,41 @@ while [ $# -gt 0 ]; do
 done
 
 lane_native() {
-    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}"
+    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" || return 1
     local dir="$QOP_BUILD_ROOT/native"
     mkdir -p "$QOP_BUILD_ROOT"
     qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=Debug -DQOP_WERROR=ON \
-        -DQOP_SANITIZE=address,undefined
+        -DQOP_SANITIZE=address,undefined || return 1
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
         ctest --test-dir "$dir" --output-on-failure -j "$QOP_JOBS" --no-tests=error
 }
 
 lane_tsan() {
-    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}"
+    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" || return 1
     local dir="$QOP_BUILD_ROOT/tsan"
     mkdir -p "$QOP_BUILD_ROOT"
     qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOP_WERROR=ON \
-        -DQOP_SANITIZE=thread
+        -DQOP_SANITIZE=thread || return 1
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
         ctest --test-dir "$dir" --output-on-failure -j "$QOP_JOBS" -L threads --no-tests=ignore
 }
 
 lane_windows() {
-    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" "${QOP_WINDOWS_PACKAGES[@]}"
-    qop_ensure_cross_protobuf
+    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" "${QOP_WINDOWS_PACKAGES[@]}" || return 1
+    qop_ensure_cross_protobuf || return 1
     local dir="$QOP_BUILD_ROOT/windows"
     mkdir -p "$QOP_BUILD_ROOT"
     local opts
     mapfile -t opts < <(qop_windows_cmake_options)
-    qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=Release -DQOP_WERROR=ON "${opts[@]}"
+    qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=Release -DQOP_WERROR=ON "${opts[@]}" || return 1
     # The first start of a prefix creates it; do that once, outside the tests.
     WINEPREFIX="$dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
         wineboot -i >/dev/null 2>&1 || true
     ctest --test-dir "$dir" --output-on-failure -j "$QOP_JOBS" --no-tests=error
 }
 
+# Lanes run inside `if`, where bash ignores `set -e`: every step of a lane
+# checks its own result so that a failed build never runs stale tests.
 failed=()
 for lane in "${lanes[@]}"; do
     case "$lane" in

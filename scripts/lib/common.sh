@@ -23,8 +23,8 @@ qop_require_packages() {
     qop_log "installing ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    $sudo apt-get update -qq || return 1
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null</dev/null
 }
 
 QOP_NATIVE_PACKAGES=(build-essential cmake ninja-build pkg-config protobuf-compiler libprotobuf-dev googletest)
@@ -61,8 +61,8 @@ qop_ensure_cross_protobuf() {
             -o "Dir::Etc::SourceParts=$work/apt/parts"
             -o "Dir::State::Lists=$work/apt/lists"
             -o "Debug::NoLocking=1" -o "APT::Sandbox::User=root")
-        apt-get "${aptopts[@]}" update -qq
-        (cd "$work" && apt-get "${aptopts[@]}" source -qq protobuf >/dev/null)
+        apt-get "${aptopts[@]}" update -qq || exit 1
+        (cd "$work" && apt-get "${aptopts[@]}" source -qq protobuf >/dev/null) || exit 1
         local srcdir
         srcdir="$(find "$work" -maxdepth 1 -type d -name "protobuf-$QOP_PROTOBUF_VERSION*" | head -n 1)"
         [ -n "$srcdir" ] || { echo "protobuf $QOP_PROTOBUF_VERSION source not found" >&2; exit 1; }
@@ -76,7 +76,7 @@ qop_ensure_cross_protobuf() {
             || { cat "$work/configure.log" >&2; exit 1; }
         cmake --build "$work/build" -j "$QOP_JOBS" >"$work/build.log" 2>&1 \
             || { tail -n 50 "$work/build.log" >&2; exit 1; }
-        cmake --install "$work/build" >/dev/null
+        cmake --install "$work/build" >/dev/null || exit 1
         touch "$QOP_PROTOBUF_PREFIX/.complete"
     ) 9>"$QOP_CACHE_DIR/protobuf.lock"
 }
@@ -87,7 +87,7 @@ qop_configure_and_build() {
     shift
     cmake -S "$QOP_REPO_ROOT" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 \
         || { mkdir -p "$dir"; cat "$dir.configure.log" >&2; return 1; }
-    cmake --build "$dir" -j "$QOP_JOBS"
+    cmake --build "$dir" -j "$QOP_JOBS" || return 1
 }
 
 qop_windows_cmake_options() {

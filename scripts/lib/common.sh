@@ -24,7 +24,7 @@ qop_require_packages() {
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
     $sudo apt-get update -qq || return 1
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null</dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null</dev/null
 }
 
 QOP_NATIVE_PACKAGES=(build-essential cmake ninja-build pkg-config protobuf-compiler libprotobuf-dev googletest)

@@ -1,3 +1,6 @@
+#include <future>
+#include <thread>
+
 #include "desktop_threads/session_harness.hpp"
 
 namespace qop::desktop::session_tests {
@@ -208,6 +211,37 @@ TEST(DesktopSessionDisconnect, AfterTheWorkerEndedItStillReportsBothStates) {
     ASSERT_EQ(h.log.size(), before + 2);
     EXPECT_TRUE(is_state(h.log[before], ConnectionState::STOPPING, "disconnect-requested"));
     EXPECT_TRUE(is_state(h.log[before + 1], ConnectionState::DISCONNECTED, "disconnected"));
+}
+
+}  // namespace
+}  // namespace qop::desktop::session_tests
+
+namespace qop::desktop::session_tests {
+namespace {
+
+// A disconnect that lands after the worker made its transport but before the
+// worker published it must still stop the attempt: the connect below would
+// otherwise wait for a cancel that was already spent.
+TEST(DesktopSessionDisconnect, StopBeforeTheTransportIsPublishedIsNotLost) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    SessionHarness h;
+    h.desktop->set_connect_behaviour(ConnectBehaviour::block_until_cancelled());
+    h.desktop->set_on_create_transport([released] { released.wait_for(std::chrono::seconds(10)); });
+    ASSERT_TRUE(h.client->start(long_options()));
+    ASSERT_TRUE(wait_until([&] { return h.desktop->transports_created() == 1; }));
+
+    std::atomic<bool> returned{false};
+    std::thread stopper([&] {
+        h.client->disconnect();
+        returned = true;
+    });
+    ASSERT_TRUE(
+        h.wait_for([](const Events& e) { return has_state(e, ConnectionState::STOPPING); }));
+    release.set_value();
+    EXPECT_TRUE(wait_until([&] { return returned.load(); }, milliseconds(5000)));
+    stopper.join();
+    EXPECT_EQ(h.desktop->connect_calls(), 0u);
 }
 
 }  // namespace

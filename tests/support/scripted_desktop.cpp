@@ -162,6 +162,11 @@ void ScriptedDesktop::set_transport_available(bool available) {
     transport_available = available;
 }
 
+void ScriptedDesktop::set_on_create_transport(std::function<void()> callback) {
+    std::lock_guard<std::mutex> lock(mutex);
+    on_create_transport = std::move(callback);
+}
+
 void ScriptedDesktop::set_pipe_endpoint(std::string endpoint) {
     std::lock_guard<std::mutex> lock(mutex);
     pipe_endpoint = std::move(endpoint);
@@ -281,14 +286,20 @@ QOP_FAKE_GETTER(std::uint32_t, process_id, pid)
 #undef QOP_FAKE_GETTER
 
 std::unique_ptr<DesktopTransport> ScriptedDesktop::create_transport_for_platform() {
+    std::function<void()> callback;
     {
         std::lock_guard<std::mutex> lock(mutex);
         ++transport_count;
-        if (!transport_available) {
-            return nullptr;
-        }
+        callback = on_create_transport;
     }
-    return make_transport();
+    if (callback) {
+        callback();
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!transport_available) {
+        return nullptr;
+    }
+    return std::make_unique<FakeDesktopTransport>(shared_from_this());
 }
 
 std::string ScriptedDesktop::resolve_endpoint(const DesktopAttachOptions& options) {

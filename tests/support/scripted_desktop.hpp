@@ -134,6 +134,9 @@ public:
     // --- platform behaviour
     // false: create_transport() gives null.
     void set_transport_available(bool available);
+    // Runs on the calling thread inside create_transport(), before the
+    // transport is made (for example to hold the worker at that point).
+    void set_on_create_transport(std::function<void()> callback);
     void set_pipe_endpoint(std::string endpoint);   // default "qop-desktop-sdk-test"
     void set_process_id(std::uint32_t process_id);  // default 4321
     // Default: the launch fails with an empty error (nothing reported).
@@ -216,6 +219,7 @@ private:
     std::condition_variable changed;
 
     bool transport_available = true;
+    std::function<void()> on_create_transport;
     std::string pipe_endpoint = "qop-desktop-sdk-test";
     std::uint32_t pid = 4321;
     bool launch_succeeds = false;

@@ -6,7 +6,7 @@
 #include <google/protobuf/struct.pb.h>
 #include <google/protobuf/util/json_util.h>
 
-#include "network/json_nesting_limit.hpp"
+#include "network/untrusted_json.hpp"
 
 namespace qop::network {
 
@@ -96,7 +96,7 @@ bool read_uint_field(const Struct& object, const std::string& key, std::uint64_t
 }
 
 bool parse_json_object(const std::string& text, Struct& root) {
-    if (json_nesting_exceeds(text, kMaxDescriptorNesting)) {
+    if (!json_nesting_within(text, kMaxDescriptorNesting)) {
         return false;
     }
     google::protobuf::util::JsonParseOptions options;

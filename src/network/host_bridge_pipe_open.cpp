@@ -1,5 +1,7 @@
 #include "network/host_bridge_pipe_open.hpp"
 
+#include "network/untrusted_json.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
@@ -10,50 +12,6 @@ namespace {
 
 constexpr std::string_view kPipePrefix = "\\\\.\\pipe\\";
 constexpr char kNotConnected[] = "Hosted session pipe could not be connected";
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool is_valid_utf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<std::uint8_t>(text[i]);
-        std::size_t length = 0;
-        std::uint32_t code = 0;
-        std::uint32_t minimum = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            code = lead & 0x1F;
-            minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            code = lead & 0x0F;
-            minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            code = lead & 0x07;
-            minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<std::uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
-}
 
 std::unique_ptr<PipeChannel> fail(std::string& error) {
     error = kNotConnected;

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Assembles the addon folder a Godot project copies into its addons/: the
+# extension description file plus the Linux and the Windows library.
+#
+# usage: scripts/lib/assemble_addon.sh NATIVE_BUILD_DIR WINDOWS_BUILD_DIR OUTPUT_DIR
+#   NATIVE_BUILD_DIR   a native build folder (holds src/godot_adapter/libqop_sdk.so)
+#   WINDOWS_BUILD_DIR  a mingw-w64 build folder (holds src/godot_adapter/qop_sdk.dll)
+#   OUTPUT_DIR         the addon folder to (re)create, e.g. build/addons/qop_sdk
+set -euo pipefail
+
+if [ $# -ne 3 ]; then
+    echo "usage: $0 NATIVE_BUILD_DIR WINDOWS_BUILD_DIR OUTPUT_DIR" >&2
+    exit 2
+fi
+
+native_dir="$1"
+windows_dir="$2"
+out_dir="$3"
+repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+
+linux_library="$native_dir/src/godot_adapter/libqop_sdk.so"
+windows_library="$windows_dir/src/godot_adapter/qop_sdk.dll"
+description="$repo_root/src/godot_adapter/qop_sdk.gdextension"
+
+for file in "$linux_library" "$windows_library" "$description"; do
+    if [ ! -f "$file" ]; then
+        echo "missing $file: build both folders first" >&2
+        exit 1
+    fi
+done
+
+# The description names the libraries relative to itself: bin/<library>.
+mkdir -p "$out_dir/bin"
+cp "$description" "$out_dir/qop_sdk.gdextension"
+cp "$linux_library" "$out_dir/bin/libqop_sdk.so"
+cp "$windows_library" "$out_dir/bin/qop_sdk.dll"
+echo "addon assembled in $out_dir"

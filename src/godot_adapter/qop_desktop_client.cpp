@@ -1,0 +1,62 @@
+#include "godot_adapter/qop_desktop_client.hpp"
+
+#include <utility>
+
+#include "desktop/desktop_platform.hpp"
+#include "desktop/desktop_session_client.hpp"
+#include "godot_adapter/desktop_session_dictionaries.hpp"
+
+namespace qop::godot_adapter {
+
+QOPDesktopClient::QOPDesktopClient() : QOPDesktopClient(qop::desktop::create_default_platform()) {}
+
+QOPDesktopClient::QOPDesktopClient(std::unique_ptr<qop::desktop::DesktopPlatform> platform)
+    : session_client(std::make_unique<qop::desktop::DesktopSessionClient>(std::move(platform))) {}
+
+QOPDesktopClient::~QOPDesktopClient() {
+    // The worker must be joined before the memory it reports into goes away.
+    if (session_client) {
+        session_client->disconnect();
+    }
+}
+
+void QOPDesktopClient::_exit_tree() {
+    disconnect_desktop();
+}
+
+bool QOPDesktopClient::get_is_attached() const {
+    return session_client && session_client->is_attached();
+}
+
+int64_t QOPDesktopClient::get_connection_state() const {
+    if (!session_client) {
+        return DISCONNECTED;
+    }
+    return static_cast<int64_t>(session_client->connection_state());
+}
+
+godot::Dictionary QOPDesktopClient::get_current_session() const {
+    if (!session_client) {
+        return godot::Dictionary();
+    }
+    return session_to_dictionary(session_client->attached_session());
+}
+
+godot::Dictionary QOPDesktopClient::get_capabilities() const {
+    if (!session_client) {
+        return godot::Dictionary();
+    }
+    return capabilities_to_dictionary(session_client->attached_session().capabilities);
+}
+
+bool QOPDesktopClient::supports_capability(int64_t field_number) const {
+    if (!session_client) {
+        return false;
+    }
+    // Only the low 32 bits count, read as a signed number: anything below 1
+    // needs no capability.
+    return session_client->has_capability(
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(field_number)));
+}
+
+}  // namespace qop::godot_adapter

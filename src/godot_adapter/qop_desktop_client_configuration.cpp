@@ -1,0 +1,62 @@
+#include "godot_adapter/qop_desktop_client.hpp"
+
+#include <utility>
+
+#include <godot_cpp/classes/os.hpp>
+
+#include "desktop/desktop_session_client.hpp"
+#include "godot_adapter/desktop_client_configuration.hpp"
+#include "godot_adapter/godot_string_conversion.hpp"
+
+namespace qop::godot_adapter {
+
+void QOPDesktopClient::configure(int64_t app_id, const godot::String& environment,
+                                 bool auto_launch, bool auto_reconnect,
+                                 const godot::String& pipe_endpoint_override,
+                                 const godot::String& launch_command) {
+    // Only stored: a running session keeps the options it was started with.
+    this->app_id = configured_app_id(app_id);
+    this->environment = normalize_environment(to_std_string(environment));
+    this->auto_launch = auto_launch;
+    this->auto_reconnect = auto_reconnect;
+    this->pipe_endpoint_override = to_std_string(pipe_endpoint_override);
+    this->launch_command = to_std_string(launch_command);
+}
+
+bool QOPDesktopClient::attach() {
+    qop::desktop::DesktopAttachOptions options;
+    options.environment = environment;
+    options.pipe_endpoint_override = pipe_endpoint_override;
+    options.launch_command = launch_command;
+    // Resolved before anything else is read from the engine.
+    options.app_id = resolve_app_id(app_id);
+    godot::OS* const os = godot::OS::get_singleton();
+    options.executable_path = os != nullptr ? to_std_string(os->get_executable_path()) : "";
+    options.process_id = 0;  // the session client fills in the game's own
+    options.sdk_version = kSdkVersion;
+    options.engine = "godot";
+    options.engine_version = resolve_engine_version();
+    options.auto_launch = auto_launch;
+    options.auto_reconnect = auto_reconnect;
+    options.attach_timeout_ms = 5000;
+    options.command_timeout_ms = 30000;
+
+    if (!session_client) {
+        return false;
+    }
+    // A refusal has queued an error event; the script sees it at its next
+    // poll_events.
+    return session_client->start(std::move(options));
+}
+
+void QOPDesktopClient::disconnect_desktop() {
+    if (session_client) {
+        session_client->disconnect();
+    }
+}
+
+godot::String QOPDesktopClient::get_sdk_version() const {
+    return godot::String(kSdkVersion);
+}
+
+}  // namespace qop::godot_adapter

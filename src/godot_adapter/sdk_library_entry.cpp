@@ -1,0 +1,39 @@
+#include "godot_adapter/sdk_library_entry.hpp"
+
+#include <godot_cpp/core/class_db.hpp>
+#include <godot_cpp/core/defs.hpp>
+
+#include "godot_adapter/qop_desktop_client.hpp"
+
+namespace qop::godot_adapter {
+namespace {
+
+// Unregistering at unload is left to the binding.
+void terminate_sdk_module(godot::ModuleInitializationLevel) {}
+
+}  // namespace
+
+void initialize_sdk_module(godot::ModuleInitializationLevel level) {
+    if (level != godot::MODULE_INITIALIZATION_LEVEL_SCENE) {
+        return;
+    }
+    godot::ClassDB::register_class<QOPDesktopClient>();
+}
+
+}  // namespace qop::godot_adapter
+
+extern "C" {
+
+GDExtensionBool GDE_EXPORT qop_sdk_library_init(GDExtensionInterfaceGetProcAddress get_proc_address,
+                                                GDExtensionClassLibraryPtr library,
+                                                GDExtensionInitialization* initialization) {
+    const godot::GDExtensionBinding::InitObject init_object(get_proc_address, library,
+                                                            initialization);
+    init_object.register_initializer(qop::godot_adapter::initialize_sdk_module);
+    init_object.register_terminator(qop::godot_adapter::terminate_sdk_module);
+    init_object.set_minimum_library_initialization_level(godot::MODULE_INITIALIZATION_LEVEL_SCENE);
+    // The binding refuses engines older than the one the library is built
+    // for; its answer is passed on unchanged.
+    return init_object.init();
+}
+}

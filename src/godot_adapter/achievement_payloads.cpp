@@ -38,8 +38,8 @@ std::string unlock_achievement_payload(const godot::String& event_id, int64_t oc
 
 std::string achievement_progress_payload(double progress_value,
                                          const godot::String& progress_source_key,
-                                         const godot::String& event_id,
-                                         int64_t occurred_at_unix_ms, int64_t app_id) {
+                                         const godot::String& event_id, int64_t occurred_at_unix_ms,
+                                         int64_t app_id) {
     godot::Dictionary payload;
     payload["progressValue"] = progress_value;
     if (!progress_source_key.is_empty()) {

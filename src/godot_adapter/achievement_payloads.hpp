@@ -18,8 +18,8 @@ std::string unlock_achievement_payload(const godot::String& event_id, int64_t oc
 // The unlock fields plus "progressValue" and, when given, "progressSourceKey".
 std::string achievement_progress_payload(double progress_value,
                                          const godot::String& progress_source_key,
-                                         const godot::String& event_id,
-                                         int64_t occurred_at_unix_ms, int64_t app_id);
+                                         const godot::String& event_id, int64_t occurred_at_unix_ms,
+                                         int64_t app_id);
 
 // {"appId": N} for a positive id; the empty text otherwise.
 std::string clear_achievements_payload(int64_t app_id);

@@ -22,9 +22,8 @@ struct CapabilityKey {
 // Field numbers of the capability set's bool fields, in the order scripts see
 // them.
 constexpr CapabilityKey kCapabilityKeys[] = {
-    {"achievements", 1},     {"user_context", 3},  {"hosted_bootstrap", 4},
-    {"anti_addiction", 6},   {"lying_bottle", 7},  {"cloud_archive", 8},
-    {"leaderboard", 9},      {"share", 10},
+    {"achievements", 1}, {"user_context", 3},  {"hosted_bootstrap", 4}, {"anti_addiction", 6},
+    {"lying_bottle", 7}, {"cloud_archive", 8}, {"leaderboard", 9},      {"share", 10},
 };
 
 bool capability_enabled(const qop::desktop::CapabilityMap& capabilities,

@@ -57,8 +57,8 @@ void QOPDesktopClient::_bind_methods() {
     ADD_SIGNAL(MethodInfo("desktop_attached", PropertyInfo(Variant::DICTIONARY, "session")));
     ADD_SIGNAL(MethodInfo("command_completed", PropertyInfo(Variant::STRING, "request_id"),
                           PropertyInfo(Variant::DICTIONARY, "result")));
-    ADD_SIGNAL(MethodInfo("desktop_notification_received",
-                          PropertyInfo(Variant::DICTIONARY, "result")));
+    ADD_SIGNAL(
+        MethodInfo("desktop_notification_received", PropertyInfo(Variant::DICTIONARY, "result")));
     ADD_SIGNAL(MethodInfo("anti_addiction_changed", PropertyInfo(Variant::DICTIONARY, "status"),
                           PropertyInfo(Variant::DICTIONARY, "event")));
     ADD_SIGNAL(MethodInfo("desktop_detached", PropertyInfo(Variant::STRING, "reason")));

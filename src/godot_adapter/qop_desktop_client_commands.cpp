@@ -33,9 +33,9 @@ godot::String QOPDesktopClient::submit_desktop_command(std::uint32_t command,
     }
     // An empty id means refused; the session client has queued the reason as
     // an error event for the next poll_events.
-    const std::string request_id = session_client->submit_command(
-        command, capability_field_number, std::move(string_value), std::move(content_json),
-        std::move(content_bytes));
+    const std::string request_id =
+        session_client->submit_command(command, capability_field_number, std::move(string_value),
+                                       std::move(content_json), std::move(content_bytes));
     return to_godot_string(request_id);
 }
 
@@ -83,10 +83,9 @@ godot::String QOPDesktopClient::unlock_achievement(const godot::String& achievem
     }
     // The key goes out exactly as given; stripping only decides whether it
     // is there at all.
-    return submit_desktop_command(COMMAND_UNLOCK_ACHIEVEMENT, CAPABILITY_ACHIEVEMENTS,
-                                  to_std_string(achievement_key),
-                                  unlock_achievement_payload(event_id, occurred_at_unix_ms, app_id),
-                                  {});
+    return submit_desktop_command(
+        COMMAND_UNLOCK_ACHIEVEMENT, CAPABILITY_ACHIEVEMENTS, to_std_string(achievement_key),
+        unlock_achievement_payload(event_id, occurred_at_unix_ms, app_id), {});
 }
 
 godot::String QOPDesktopClient::report_achievement_progress(
@@ -103,7 +102,8 @@ godot::String QOPDesktopClient::report_achievement_progress(
         return godot::String();
     }
     return submit_desktop_command(
-        COMMAND_REPORT_ACHIEVEMENT_PROGRESS, CAPABILITY_ACHIEVEMENTS, to_std_string(achievement_key),
+        COMMAND_REPORT_ACHIEVEMENT_PROGRESS, CAPABILITY_ACHIEVEMENTS,
+        to_std_string(achievement_key),
         achievement_progress_payload(progress_value, progress_source_key, event_id,
                                      occurred_at_unix_ms, app_id),
         {});

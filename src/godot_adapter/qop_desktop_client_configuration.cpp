@@ -10,9 +10,8 @@
 
 namespace qop::godot_adapter {
 
-void QOPDesktopClient::configure(int64_t app_id, const godot::String& environment,
-                                 bool auto_launch, bool auto_reconnect,
-                                 const godot::String& pipe_endpoint_override,
+void QOPDesktopClient::configure(int64_t app_id, const godot::String& environment, bool auto_launch,
+                                 bool auto_reconnect, const godot::String& pipe_endpoint_override,
                                  const godot::String& launch_command) {
     // Only stored: a running session keeps the options it was started with.
     this->app_id = configured_app_id(app_id);

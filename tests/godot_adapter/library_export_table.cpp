@@ -203,7 +203,9 @@ bool read_export_table(const std::vector<std::uint8_t>& image, ExportTable& tabl
     const ImageReader reader(image);
     ExportTable result;
     bool ok = false;
-    if (reader.starts_with("\x7f" "ELF\x02\x01", 6)) {
+    if (reader.starts_with("\x7f"
+                           "ELF\x02\x01",
+                           6)) {
         ok = read_elf_exports(reader, result, error);
     } else if (reader.starts_with("MZ", 2)) {
         ok = read_pe_exports(reader, result, error);

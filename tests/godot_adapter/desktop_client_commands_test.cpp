@@ -153,7 +153,7 @@ TEST_F(AttachedDesktopClient, AMissingEventIdIsAFreshIdOfItsOwn) {
         const CommandRequest request = received(request_id);
         std::smatch match;
         const std::string json = request.content_json();
-        ASSERT_TRUE(std::regex_search(json, match, std::regex(R"("eventId":"([0-9a-f]{32})")")))
+        ASSERT_TRUE(std::regex_search(json, match, std::regex(R"re("eventId":"([0-9a-f]{32})")re")))
             << json;
         EXPECT_NE(match[1].str(), utf8_of(request_id));
         // Version-4 UUID bits.

@@ -55,8 +55,12 @@ TEST_F(DesktopClientEvents, EveryKindBecomesItsSignalInQueueOrderWithinOnePoll) 
     ServerMessage answer = fakes::attached_answer();
     answer.mutable_attached()->mutable_user_profile()->set_nickname("Zoë · 玩家");
     attach_with(answer);
+    // Every answer comes from this thread, so they reach the pipe in this order.
+    desktop->set_command_handler(fakes::ignore_commands());
     const Variant request_id = host.call(node, "ping_desktop_session");
     ASSERT_TRUE(wait_until([&] { return desktop->command_requests().size() == 1; }));
+    ASSERT_TRUE(desktop->push(
+        fakes::command_result(utf8_of(request_id), true, "OK", "pong", R"({"pong":1})")));
     ASSERT_TRUE(desktop->push(fakes::command_result("not-pending", true, "OK", "push", "{}",
                                                     std::string("\xFF\x00\xC0", 3))));
     ASSERT_TRUE(desktop->push(fakes::anti_addiction_changed(R"({"minor":true})", "")));

@@ -1,5 +1,4 @@
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,10 +13,12 @@ namespace {
 // The engine looks the library up by one name; anything else exported would
 // leak the static libraries linked into it.
 TEST(SdkLibraryExports, TheEntryIsTheOnlyExport) {
-    std::ifstream file(QOP_SDK_LIBRARY_FILE, std::ios::binary);
+    std::ifstream file(QOP_SDK_LIBRARY_FILE, std::ios::binary | std::ios::ate);
     ASSERT_TRUE(file) << "cannot open " << QOP_SDK_LIBRARY_FILE;
-    const std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(file)),
-                                          std::istreambuf_iterator<char>());
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(file.tellg()));
+    file.seekg(0);
+    ASSERT_TRUE(file.read(reinterpret_cast<char*>(image.data()),
+                          static_cast<std::streamsize>(image.size())));
 
     ExportTable table;
     std::string error;

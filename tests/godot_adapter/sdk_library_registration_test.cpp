@@ -212,7 +212,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(VersionCase{{4, 6, 9}, false}, VersionCase{{3, 9, 0}, false},
                       VersionCase{{4, 0, 0}, false}, VersionCase{{4, 7, 0}, true},
                       VersionCase{{4, 7, 3}, true}, VersionCase{{4, 8, 0}, true},
-                      VersionCase{{5, 0, 0}, true}));
+                      VersionCase{{5, 0, 0}, true}),
+    [](const ::testing::TestParamInfo<VersionCase>& info) {
+        const EngineVersion& v = info.param.version;
+        return "Godot" + std::to_string(v.major) + "_" + std::to_string(v.minor) + "_" +
+               std::to_string(v.patch);
+    });
 
 TEST(SdkLibraryEntry, AMissingEngineFunctionRefusesTheLoad) {
     EngineHost host;

@@ -65,6 +65,15 @@ godot::Dictionary sdk_error_to_dictionary(const qop::desktop::SdkError& error) {
     return dictionary;
 }
 
+godot::Dictionary invalid_input_to_dictionary(const char* message) {
+    godot::Dictionary dictionary;
+    dictionary["code"] = "INVALID_INPUT";
+    dictionary["message"] = message;
+    dictionary["category"] = "validation";
+    dictionary["retryable"] = false;
+    return dictionary;
+}
+
 godot::Dictionary capabilities_to_dictionary(const qop::desktop::CapabilityMap& capabilities) {
     godot::Dictionary dictionary;
     for (const CapabilityKey& capability : kCapabilityKeys) {

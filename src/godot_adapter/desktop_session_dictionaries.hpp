@@ -17,6 +17,10 @@ godot::Dictionary command_result_to_dictionary(const qop::desktop::CommandResult
 
 godot::Dictionary sdk_error_to_dictionary(const qop::desktop::SdkError& error);
 
+// The error of input refused before anything is sent: only code, message,
+// category ("validation") and retryable (false), as no channel is involved.
+godot::Dictionary invalid_input_to_dictionary(const char* message);
+
 // One bool per known capability (an absent entry counts as false) and
 // "enabled_field_numbers" listing every field number whose entry is true.
 godot::Dictionary capabilities_to_dictionary(const qop::desktop::CapabilityMap& capabilities);

@@ -6,6 +6,7 @@
 
 #include "desktop/desktop_session_client.hpp"
 #include "godot_adapter/achievement_payloads.hpp"
+#include "godot_adapter/desktop_session_dictionaries.hpp"
 #include "godot_adapter/godot_string_conversion.hpp"
 
 namespace qop::godot_adapter {
@@ -39,14 +40,18 @@ godot::String QOPDesktopClient::submit_desktop_command(std::uint32_t command,
     return to_godot_string(request_id);
 }
 
+// GCC 12 at -O2 reports a false "maybe uninitialized" inside the engine
+// Variant's std::variant storage when this emission is inlined here.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 void QOPDesktopClient::emit_invalid_input(const char* message) {
-    godot::Dictionary error;
-    error["code"] = "INVALID_INPUT";
-    error["message"] = message;
-    error["category"] = "validation";
-    error["retryable"] = false;
-    emit_signal("sdk_error", error);
+    emit_signal("sdk_error", invalid_input_to_dictionary(message));
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 bool QOPDesktopClient::check_achievement_key(const godot::String& achievement_key) {
     if (!achievement_key.strip_edges().is_empty()) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include <godot_cpp/classes/json.hpp>
@@ -34,10 +33,8 @@ bool capability_enabled(const qop::desktop::CapabilityMap& capabilities,
 
 godot::PackedByteArray to_packed_bytes(const std::vector<std::uint8_t>& bytes) {
     godot::PackedByteArray packed;
-    if (!bytes.empty()) {
-        packed.resize(static_cast<int64_t>(bytes.size()));
-        std::memcpy(packed.ptrw(), bytes.data(), bytes.size());
-    }
+    packed.resize(static_cast<int64_t>(bytes.size()));
+    std::copy(bytes.begin(), bytes.end(), packed.ptrw());
     return packed;
 }
 

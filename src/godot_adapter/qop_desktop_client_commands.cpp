@@ -1,7 +1,6 @@
 #include "godot_adapter/qop_desktop_client.hpp"
 
 #include <cmath>
-#include <cstring>
 #include <utility>
 
 #include "desktop/desktop_session_client.hpp"
@@ -15,11 +14,8 @@ namespace {
 constexpr std::uint32_t kNoCapability = 0;
 
 std::vector<std::uint8_t> to_byte_vector(const godot::PackedByteArray& bytes) {
-    std::vector<std::uint8_t> copy(static_cast<std::size_t>(bytes.size()));
-    if (!copy.empty()) {
-        std::memcpy(copy.data(), bytes.ptr(), copy.size());
-    }
-    return copy;
+    const std::uint8_t* const first = bytes.ptr();
+    return std::vector<std::uint8_t>(first, first + bytes.size());
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 # usage: scripts/lib/assemble_addon.sh NATIVE_BUILD_DIR WINDOWS_BUILD_DIR OUTPUT_DIR
 #   NATIVE_BUILD_DIR   a native build folder (holds src/godot_adapter/libqop_sdk.so)
 #   WINDOWS_BUILD_DIR  a mingw-w64 build folder (holds src/godot_adapter/qop_sdk.dll)
-#   OUTPUT_DIR         the addon folder to (re)create, e.g. build/addons/qop_sdk
+#   OUTPUT_DIR         the addon folder to fill, e.g. build/addons/qop_sdk
 set -euo pipefail
 
 if [ $# -ne 3 ]; then

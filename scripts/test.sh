@@ -59,7 +59,9 @@ lane_windows() {
     # The first start of a prefix creates it; do that once, outside the tests.
     WINEPREFIX="$dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
         wineboot -i >/dev/null 2>&1 || true
-    ctest --test-dir "$dir" --output-on-failure -j "$QOP_JOBS" --no-tests=error
+    # One ctest entry per executable here, so print each executable's own
+    # listing of the cases it ran under Wine.
+    ctest --test-dir "$dir" --verbose -j "$QOP_JOBS" --no-tests=error
 }
 
 # Lanes run inside `if`, where bash ignores `set -e`: every step of a lane

@@ -78,8 +78,9 @@ TEST_F(DesktopClientLifecycle, LeavingTheTreeStopsTheSession) {
 TEST_F(DesktopClientLifecycle, FreeingAnAttachedNodeJoinsItsWorker) {
     attach();
     host.free_node(node);
-    // The transport was cancelled and closed before free returned.
-    EXPECT_GE(desktop->cancel_calls(), 1u);
+    // The transport was closed before free returned. Whether it was also
+    // cancelled depends on where the worker was: a worker between reads sees
+    // the stop flag and closes the transport before disconnect reaches it.
     EXPECT_GE(desktop->close_calls(), 1u);
     EXPECT_FALSE(desktop->is_connected());
 }

@@ -48,6 +48,12 @@ SocketHandle open_socket(const TransportEndpoint& endpoint, int socket_type, int
         error = "Transport endpoint is incomplete";
         return kInvalidSocket;
     }
+    // The resolver reads a C string: a name with a NUL inside would be cut
+    // short there and another host than the one named would be reached.
+    if (endpoint.host.find('\0') != std::string::npos) {
+        error = "Transport host could not be resolved";
+        return kInvalidSocket;
+    }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = socket_type;

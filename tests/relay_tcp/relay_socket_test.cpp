@@ -136,5 +136,23 @@ TEST(RelaySocket, LocalhostResolvesAndConnects) {
     network::close_socket(socket);
 }
 
+// The host comes from the descriptor; a JSON "\u0000" must not let the
+// resolver see a shorter name than the one given and connect there instead.
+TEST(RelaySocket, AHostNameWithAnEmbeddedNulIsNotResolved) {
+    FakeTcpRelay relay(three_seat_room());
+    std::string error;
+    ASSERT_TRUE(relay.start(error)) << error;
+    network::TransportEndpoint endpoint = relay.endpoint("tok-host");
+    constexpr char kCutShort[] = "127.0.0.1\0.elsewhere.example";
+    endpoint.host = std::string(kCutShort, sizeof(kCutShort) - 1);
+    const network::SocketHandle socket =
+        network::open_socket(endpoint, SOCK_STREAM, IPPROTO_TCP, error);
+    if (socket != network::kInvalidSocket) {
+        network::close_socket(socket);
+    }
+    EXPECT_EQ(socket, network::kInvalidSocket);
+    EXPECT_EQ(error, "Transport host could not be resolved");
+}
+
 }  // namespace
 }  // namespace qop::test

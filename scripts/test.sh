@@ -45,7 +45,7 @@ lane_tsan() {
     qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOP_WERROR=ON \
         -DQOP_SANITIZE=thread || return 1
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-        ctest --test-dir "$dir" --output-on-failure -j "$QOP_JOBS" -L threads --no-tests=ignore
+        ctest --test-dir "$dir" --output-on-failure -j "$QOP_JOBS" -L threads --no-tests=error
 }
 
 lane_windows() {

@@ -134,13 +134,17 @@ bool DesktopSessionClient::wait_before_retry(std::int64_t milliseconds) {
 }
 
 void DesktopSessionClient::end_worker() {
+    // The session is forgotten before DISCONNECTED is visible, so a caller
+    // that sees DISCONNECTED never reads the old session.
+    {
+        std::lock_guard<std::mutex> lock(session_mutex);
+        session = AttachedSession{};
+    }
     // DISCONNECTED is stored before the queue is taken: a submit_command that
     // tests the state under the outgoing mutex either lands in the queue
     // taken below or is refused, so no accepted command is stranded.
     state.store(static_cast<std::uint32_t>(ConnectionState::DISCONNECTED));
     fail_pending_commands(make_session_required_error("QOP desktop session closed"));
-    std::lock_guard<std::mutex> lock(session_mutex);
-    session = AttachedSession{};
 }
 
 bool DesktopSessionClient::connect_and_attach(const DesktopAttachOptions& options,

@@ -86,67 +86,61 @@ SocketHandle connect_first_address(const addrinfo* addresses, std::string& error
     return kInvalidSocket;
 }
 
-bool send_all(SocketHandle socket, const std::uint8_t* bytes, std::size_t count,
-              std::string& error) {
-    std::size_t written = 0;
-    while (written < count) {
-        const std::int64_t sent = send_some(socket, bytes + written, count - written);
-        if (sent <= 0) {
-            error = kSendFailed;
+namespace {
+
+// Moves `count` bytes with `step` (send_some or receive_some), calling `arm`
+// before each step so that deadline versions can set the time that is left.
+// Any failure, including a closed peer, is reported as `failure`.
+template <typename Arm, typename Step, typename Byte>
+bool transfer_all(Byte* bytes, std::size_t count, Arm arm, Step step, const char* failure,
+                  std::string& error) {
+    std::size_t done = 0;
+    while (done < count) {
+        if (!arm()) {
+            error = failure;
             return false;
         }
-        written += static_cast<std::size_t>(sent);
+        const std::int64_t moved = step(bytes + done, count - done);
+        if (moved <= 0) {
+            error = failure;
+            return false;
+        }
+        done += static_cast<std::size_t>(moved);
     }
     return true;
 }
 
+}  // namespace
+
+bool send_all(SocketHandle socket, const std::uint8_t* bytes, std::size_t count,
+              std::string& error) {
+    return transfer_all(
+        bytes, count, [] { return true; },
+        [socket](const std::uint8_t* at, std::size_t left) { return send_some(socket, at, left); },
+        kSendFailed, error);
+}
+
 bool recv_exact(SocketHandle socket, std::uint8_t* buffer, std::size_t count, std::string& error) {
-    std::size_t filled = 0;
-    while (filled < count) {
-        const std::int64_t received = receive_some(socket, buffer + filled, count - filled);
-        if (received <= 0) {
-            error = kClosedWhileReceiving;
-            return false;
-        }
-        filled += static_cast<std::size_t>(received);
-    }
-    return true;
+    return transfer_all(
+        buffer, count, [] { return true; },
+        [socket](std::uint8_t* at, std::size_t left) { return receive_some(socket, at, left); },
+        kClosedWhileReceiving, error);
 }
 
 bool send_all_before(SocketHandle socket, const std::uint8_t* bytes, std::size_t count,
                      SocketDeadline deadline, std::string& error) {
-    std::size_t written = 0;
-    while (written < count) {
-        if (!arm_send_deadline(socket, deadline)) {
-            error = kSendFailed;
-            return false;
-        }
-        const std::int64_t sent = send_some(socket, bytes + written, count - written);
-        if (sent <= 0) {
-            error = kSendFailed;
-            return false;
-        }
-        written += static_cast<std::size_t>(sent);
-    }
-    return true;
+    return transfer_all(
+        bytes, count, [&] { return arm_send_deadline(socket, deadline); },
+        [socket](const std::uint8_t* at, std::size_t left) { return send_some(socket, at, left); },
+        kSendFailed, error);
 }
 
 bool recv_exact_before(SocketHandle socket, std::uint8_t* buffer, std::size_t count,
                        SocketDeadline deadline, std::string& error) {
-    std::size_t filled = 0;
-    while (filled < count) {
-        if (!arm_receive_deadline(socket, deadline)) {
-            error = kClosedWhileReceiving;
-            return false;
-        }
-        const std::int64_t received = receive_some(socket, buffer + filled, count - filled);
-        if (received <= 0) {
-            error = kClosedWhileReceiving;
-            return false;
-        }
-        filled += static_cast<std::size_t>(received);
-    }
-    return true;
+    return transfer_all(
+        buffer, count, [&] { return arm_receive_deadline(socket, deadline); },
+        [socket](std::uint8_t* at, std::size_t left) { return receive_some(socket, at, left); },
+        kClosedWhileReceiving, error);
 }
 
 bool arm_receive_deadline(SocketHandle socket, SocketDeadline deadline) {

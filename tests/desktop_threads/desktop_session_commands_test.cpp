@@ -365,14 +365,19 @@ TEST(DesktopSessionExpiry, TimesOutAtTheDeadlineAndTakesALateAnswerAsNotificatio
     ASSERT_TRUE(h.start_and_attach(options));
     const std::string id = h.client->submit_command(1, 0, "", "", {});
     ASSERT_TRUE(wait_until([&] { return h.desktop->command_requests().size() == 1; }));
+    // The deadline is read just after the write returns; a marker read after
+    // the write proves the worker has stored it before the clock moves.
+    ASSERT_TRUE(h.desktop->push(anti_addiction_changed("marker", "")));
+    ASSERT_TRUE(
+        h.wait_for([](const Events& e) { return count_kind(e, Kind::AntiAddictionChanged) == 1; }));
 
     clock.advance(std::chrono::milliseconds(1000) - std::chrono::nanoseconds(1));
     ASSERT_TRUE(h.desktop->push(anti_addiction_changed("marker", "")));
     ASSERT_TRUE(
-        h.wait_for([](const Events& e) { return count_kind(e, Kind::AntiAddictionChanged) == 1; }));
+        h.wait_for([](const Events& e) { return count_kind(e, Kind::AntiAddictionChanged) == 2; }));
     ASSERT_TRUE(h.desktop->push(anti_addiction_changed("marker", "")));
     ASSERT_TRUE(
-        h.wait_for([](const Events& e) { return count_kind(e, Kind::AntiAddictionChanged) == 2; }));
+        h.wait_for([](const Events& e) { return count_kind(e, Kind::AntiAddictionChanged) == 3; }));
     EXPECT_EQ(count_kind(h.log, Kind::CommandCompleted), 0u);
 
     clock.advance(std::chrono::nanoseconds(1));

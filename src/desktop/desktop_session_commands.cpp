@@ -48,8 +48,8 @@ std::string DesktopSessionClient::submit_command(std::uint32_t command,
     bool accepted = false;
     {
         // The state is tested again under the queue's mutex: the ending
-        // worker stores DISCONNECTED before it takes the queue, so a command
-        // is either refused here or completed by the worker's end.
+        // worker empties the queue and stores DISCONNECTED under it, so a
+        // command is either refused here or completed by the worker's end.
         std::lock_guard<std::mutex> lock(outgoing_mutex);
         if (is_attached_value(state.load())) {
             outgoing.push_back(std::move(queued));

@@ -134,17 +134,23 @@ bool DesktopSessionClient::wait_before_retry(std::int64_t milliseconds) {
 }
 
 void DesktopSessionClient::end_worker() {
-    // The session is forgotten before DISCONNECTED is visible, so a caller
-    // that sees DISCONNECTED never reads the old session.
+    const SdkError closed = make_session_required_error("QOP desktop session closed");
+    fail_pending_commands(closed);
+    // submit_command tests the state under the queue's mutex. Storing
+    // DISCONNECTED under it, after completing whatever was accepted since
+    // the queue was taken above, means no accepted command is stranded and a
+    // caller that sees DISCONNECTED finds every completion already queued.
+    // The session is forgotten first, so that caller never reads the old one.
+    std::lock_guard<std::mutex> lock(outgoing_mutex);
+    for (const QueuedCommand& command : outgoing) {
+        complete_command(command.request_id, closed.code, closed.message);
+    }
+    outgoing.clear();
     {
-        std::lock_guard<std::mutex> lock(session_mutex);
+        std::lock_guard<std::mutex> session_lock(session_mutex);
         session = AttachedSession{};
     }
-    // DISCONNECTED is stored before the queue is taken: a submit_command that
-    // tests the state under the outgoing mutex either lands in the queue
-    // taken below or is refused, so no accepted command is stranded.
     state.store(static_cast<std::uint32_t>(ConnectionState::DISCONNECTED));
-    fail_pending_commands(make_session_required_error("QOP desktop session closed"));
 }
 
 bool DesktopSessionClient::connect_and_attach(const DesktopAttachOptions& options,

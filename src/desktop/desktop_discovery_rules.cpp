@@ -153,6 +153,12 @@ std::optional<std::wstring> pick_desktop_executable(
         return std::nullopt;
     }
     for (const std::wstring& candidate : candidates) {
+        // The system reads a path only up to its first NUL: such a candidate
+        // would be checked and started under another name than the one
+        // compared here.
+        if (candidate.find(L'\0') != std::wstring::npos) {
+            continue;
+        }
         if (equal_ignoring_case(last_path_component(candidate), executable_name) &&
             is_regular_file(candidate)) {
             return candidate;

@@ -208,9 +208,16 @@ TEST(DiscoveryPickTest, FirstExistingFileNamedLikeTheClientWins) {
         {"nothing exists", {L"A\\Halvex.exe"}, {}, std::nullopt},
         {"no candidates", {}, {}, std::nullopt},
         {"stream name is not the client", {L"A\\Halvex.exe:x"}, {L"A\\Halvex.exe:x"}, std::nullopt},
+        {"embedded NUL hides another program",
+         {std::wstring(L"A\\Other.exe") + L'\0' + L"\\Halvex.exe", L"B\\Halvex.exe"},
+         {L"A\\Other.exe", L"B\\Halvex.exe"},
+         L"B\\Halvex.exe"},
     };
     for (const Case& c : cases) {
-        const auto exists = [&](const std::wstring& path) { return c.files.count(path) > 0; };
+        // Like the system, the file check reads a path up to its first NUL.
+        const auto exists = [&](const std::wstring& path) {
+            return c.files.count(std::wstring(path.c_str())) > 0;
+        };
         EXPECT_EQ(pick_desktop_executable(c.candidates, L"Halvex.exe", exists), c.expected)
             << c.name;
     }

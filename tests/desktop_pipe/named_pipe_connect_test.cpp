@@ -110,6 +110,20 @@ TEST(NamedPipeConnectTest, PrefixInAnotherLetterCaseIsNotTakenAsThePrefix) {
     EXPECT_FALSE(server.accept(100ms));
 }
 
+TEST(NamedPipeConnectTest, NameWithANulNeverOpensThePipeOfItsFirstPart) {
+    TestPipeServer server(TestPipeServer::unique_name("nul"));
+    ASSERT_TRUE(server.listen());
+    for (const std::string& endpoint :
+         {server.name() + std::string(1, '\0'), server.name() + std::string(1, '\0') + "other",
+          server.path() + std::string(1, '\0') + "other"}) {
+        auto transport = make_named_pipe_transport();
+        SdkError error;
+        EXPECT_FALSE(transport->connect(endpoint, 300, error));
+        expect_session_required(error, "Desktop session pipe endpoint is empty");
+    }
+    EXPECT_FALSE(server.accept(100ms));
+}
+
 TEST(NamedPipeConnectTest, BusyPipeFreedLaterIsConnectedBeforeTheDeadline) {
     TestPipeServer server(TestPipeServer::unique_name("busy"));
     ASSERT_TRUE(server.listen());

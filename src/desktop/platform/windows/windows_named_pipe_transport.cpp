@@ -96,7 +96,10 @@ public:
         }
 
         std::wstring name;
-        if (!utf8_to_wide(endpoint, name) || name.empty()) {
+        // The system reads a name only up to its first NUL; a name holding
+        // one would open the pipe of its first part, so it names no pipe.
+        if (!utf8_to_wide(endpoint, name) || name.empty() ||
+            name.find(L'\0') != std::wstring::npos) {
             error = make_session_required("Desktop session pipe endpoint is empty");
             return false;
         }

@@ -1,5 +1,7 @@
 #include "godot_adapter/achievement_payloads.hpp"
 
+#include <cstddef>
+
 #include <godot_cpp/classes/json.hpp>
 #include <godot_cpp/variant/dictionary.hpp>
 
@@ -9,8 +11,40 @@
 namespace qop::godot_adapter {
 namespace {
 
+// The engine's writer escapes a vertical tab as \v and leaves the other
+// control characters raw; JSON allows neither, so a script's event id or
+// source key holding one would make the whole payload unreadable to the
+// desktop. Both become \u00XX escapes; every other byte stays as written.
+std::string escape_control_characters(const std::string& json) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string escaped;
+    escaped.reserve(json.size());
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(json[i]);
+        if (byte == '\\' && i + 1 < json.size()) {
+            // An escape pair is copied whole, so the v of an escaped
+            // backslash followed by a letter v is never mistaken for one.
+            if (json[i + 1] == 'v') {
+                escaped += "\\u000b";
+            } else {
+                escaped += json[i];
+                escaped += json[i + 1];
+            }
+            ++i;
+        } else if (byte < 0x20) {
+            escaped += "\\u00";
+            escaped += kHex[byte >> 4];
+            escaped += kHex[byte & 0x0F];
+        } else {
+            escaped += json[i];
+        }
+    }
+    return escaped;
+}
+
 std::string to_compact_json(const godot::Dictionary& payload) {
-    return to_std_string(godot::JSON::stringify(payload, "", true, false));
+    return escape_control_characters(
+        to_std_string(godot::JSON::stringify(payload, "", true, false)));
 }
 
 // "occurredAt" is never taken from a clock: without a positive time the

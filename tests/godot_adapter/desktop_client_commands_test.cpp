@@ -138,6 +138,15 @@ INSTANTIATE_TEST_SUITE_P(
                     3,
                     "ключ",
                     R"({"eventId":"é","progressSourceKey":"q\"b\\n\n","progressValue":-2.0})"},
+        // JSON allows no raw control character and no \v escape.
+        PayloadCase{"ControlCharactersBecomeUnicodeEscapes",
+                    "report_achievement_progress",
+                    {text("k"), 1.0, text(std::string("s\x01\x1f\x7f", 4)), text("a\vb\\v\tc")},
+                    3,
+                    "k",
+                    R"({"eventId":"a\u000bb\\v\tc","progressSourceKey":"s\u0001\u001f)"
+                    "\x7f"
+                    R"(","progressValue":1.0})"},
         PayloadCase{"ClearForEveryApp", "clear_achievements", {}, 16, "", ""},
         PayloadCase{"ClearNegativeApp", "clear_achievements", {int64_t{-2}}, 16, "", ""},
         PayloadCase{"ClearOneApp", "clear_achievements", {int64_t{5}}, 16, "", R"({"appId":5})"}),

@@ -163,7 +163,7 @@ public:
             return false;
         }
         const std::vector<std::uint8_t> frame = frame_with_length_prefix(payload);
-        return write_all(pipe, frame.data(), frame.size(), error);
+        return write_all_overlapped(pipe, frame.data(), frame.size(), error);
     }
 
     ReceiveResult receive_frame(std::vector<std::uint8_t>& out, std::int64_t poll_ms,
@@ -187,7 +187,8 @@ public:
         }
 
         std::array<std::uint8_t, kDesktopFrameHeaderSize> header{};
-        const ReadOutcome header_read = read_exact(pipe, header.data(), header.size(), error);
+        const ReadOutcome header_read =
+            read_exact_overlapped(pipe, header.data(), header.size(), error);
         if (header_read != ReadOutcome::Done) {
             return to_receive_result(header_read);
         }
@@ -198,7 +199,7 @@ public:
             return ReceiveResult::Error;
         }
         out.resize(length);
-        const ReadOutcome body_read = read_exact(pipe, out.data(), out.size(), error);
+        const ReadOutcome body_read = read_exact_overlapped(pipe, out.data(), out.size(), error);
         return to_receive_result(body_read);
     }
 
@@ -274,7 +275,8 @@ private:
         return woken == WAIT_OBJECT_0 + 1 ? WaitOutcome::Cancelled : WaitOutcome::TimedOut;
     }
 
-    ReadOutcome read_exact(HANDLE pipe, std::uint8_t* data, std::size_t size, SdkError& error) {
+    ReadOutcome read_exact_overlapped(HANDLE pipe, std::uint8_t* data, std::size_t size,
+                                      SdkError& error) {
         std::size_t done = 0;
         while (done < size) {
             UniqueHandle operation_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -323,7 +325,8 @@ private:
         return ReadOutcome::Done;
     }
 
-    bool write_all(HANDLE pipe, const std::uint8_t* data, std::size_t size, SdkError& error) {
+    bool write_all_overlapped(HANDLE pipe, const std::uint8_t* data, std::size_t size,
+                              SdkError& error) {
         std::size_t done = 0;
         while (done < size) {
             UniqueHandle operation_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));

@@ -50,6 +50,10 @@ public:
     // Drops a partly read frame.
     void reset();
 
+    // True once the current frame's length prefix is in and its payload is
+    // being read.
+    bool has_length_prefix() const { return in_body_; }
+
 private:
     std::uint8_t header_[4] = {};
     std::size_t header_bytes_ = 0;

@@ -117,12 +117,18 @@ bool HostedSessionPipe::poll(std::vector<HostedSessionEvent>& events, std::strin
     if (state.pipe == nullptr) {
         return true;
     }
+    // A server that goes away after a frame's length prefix has left it
+    // unfinished, the same as a read that fails within the frame.
+    const auto closed = [&state, &error] {
+        error = state.reader.has_length_prefix() ? hosted_session::kClosedWhileReading
+                                                 : hosted_session::kPipeClosed;
+        return false;
+    };
     // Only what is waiting now is read, so a server that keeps writing cannot
     // hold the caller's thread.
     std::size_t budget = 0;
     if (!state.pipe->bytes_waiting(budget)) {
-        error = hosted_session::kPipeClosed;
-        return false;
+        return closed();
     }
     for (;;) {
         std::string frame;
@@ -130,8 +136,7 @@ bool HostedSessionPipe::poll(std::vector<HostedSessionEvent>& events, std::strin
             case HostBridgeFrameReader::Status::Incomplete:
                 return true;
             case HostBridgeFrameReader::Status::PipeClosed:
-                error = hosted_session::kPipeClosed;
-                return false;
+                return closed();
             case HostBridgeFrameReader::Status::ReadFailed:
                 error = hosted_session::kClosedWhileReading;
                 return false;

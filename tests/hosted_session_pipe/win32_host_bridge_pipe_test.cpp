@@ -310,7 +310,7 @@ TEST_F(Win32HostBridgeConversation, ConnectsAndReadsFramesThatArriveInParts) {
     ASSERT_TRUE(room.write_all(frame.substr(0, 7), kGenerous));
     room.close();
     EXPECT_FALSE(poll_until_news(events, poll_error));
-    EXPECT_EQ(poll_error, "Hosted session pipe closed");
+    EXPECT_EQ(poll_error, "Hosted session pipe closed while reading");
     EXPECT_TRUE(events.empty());
 }
 

@@ -59,6 +59,13 @@ bool read_frame_until(State& state, PipeChannel& channel, HostBridgeFrameReader&
             error = hosted_session::kConnectCancelled;
             return false;
         }
+        // Checked before every frame, not only while the pipe is quiet: a
+        // server that keeps sending frames the wait has no use for must not
+        // hold it open past its deadline.
+        if (state.clock->now() >= deadline) {
+            error = timeout_text;
+            return false;
+        }
         std::size_t budget = kUnlimitedReadBudget;
         switch (reader.read_waiting(channel, frame, budget)) {
             case HostBridgeFrameReader::Status::Complete:
@@ -73,13 +80,10 @@ bool read_frame_until(State& state, PipeChannel& channel, HostBridgeFrameReader&
             case HostBridgeFrameReader::Status::Incomplete:
                 break;
         }
-        const auto now = state.clock->now();
-        if (now >= deadline) {
-            error = timeout_text;
-            return false;
-        }
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-        channel.wait_readable(std::min(left, state.timings.read_poll_interval));
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - state.clock->now());
+        channel.wait_readable(
+            std::clamp(left, std::chrono::milliseconds(0), state.timings.read_poll_interval));
     }
 }
 

@@ -268,6 +268,43 @@ TEST_F(HostedSessionFixture, AttachWaitEndsAtItsDeadline) {
     EXPECT_LT(clock->elapsed(), 10s + 100ms);
 }
 
+TEST_F(HostedSessionFixture, WaitsEndAtTheirDeadlinesWhileUnusedFramesKeepComing) {
+    struct Case {
+        const char* name;
+        std::string attach_replies;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"attach", wire::framed(wire::attached()), "Hosted session attach timed out"},
+        {"data_plane",
+         wire::framed(wire::snapshot("h", {{"h", "H"}})) + wire::framed(wire::attached()),
+         "Data plane request timed out"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clock = std::make_shared<ManualMonotonicClock>();
+        ScriptedPipeNetwork chatty_network{clock};
+        auto chatty_boot = std::make_shared<ScriptedPipeServer>(clock);
+        auto chatty_room = std::make_shared<ScriptedPipeServer>(clock);
+        chatty_network.add(kBootPath, chatty_boot);
+        chatty_network.add(kRoomPath, chatty_room);
+        chatty_boot->reply_after_frame(
+            1, wire::framed(wire::redeemed("r-1", "p-1", kRoomPath, "room-secret")));
+        chatty_room->reply_after_frame(1, c.attach_replies);
+        // Room events, which neither wait uses, arrive without pause: far more
+        // of them than fit in ten seconds of reading.
+        chatty_room->resend_after_every_read(wire::framed(wire::room_event(kJoined, "p-5", "F")),
+                                             100000);
+        chatty_room->charge_each_read(1ms);
+        network::HostedSessionPipe chatty(chatty_network.connector(), clock);
+        EXPECT_FALSE(chatty.connect(bootstrap_context(), context, error));
+        EXPECT_EQ(error, c.error);
+        EXPECT_GE(clock->elapsed(), 10s);
+        EXPECT_LT(clock->elapsed(), 10s + 100ms);
+        EXPECT_TRUE(chatty_room->client_closed());
+    }
+}
+
 TEST_F(HostedSessionFixture, SnapshotWithoutRoomCountsButChangesNothing) {
     const std::string json = wire::descriptor_json();
     script_bootstrap();

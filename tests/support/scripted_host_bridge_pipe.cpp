@@ -65,9 +65,15 @@ void ScriptedPipeServer::hang_up_after_frame(std::size_t frame_count) {
     changed_.notify_all();
 }
 
-void ScriptedPipeServer::resend_after_every_read(const std::string& bytes) {
+void ScriptedPipeServer::resend_after_every_read(const std::string& bytes, std::size_t times) {
     std::lock_guard<std::mutex> lock(mutex_);
     resend_ = bytes;
+    resends_left_ = times;
+}
+
+void ScriptedPipeServer::charge_each_read(std::chrono::nanoseconds step) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    read_cost_ = step;
 }
 
 void ScriptedPipeServer::fail_writes() {
@@ -135,7 +141,13 @@ bool ScriptedPipeServer::client_read(std::uint8_t* buffer, std::size_t count, st
     got = std::min(count, readable_.size());
     std::copy_n(readable_.begin(), got, buffer);
     readable_.erase(readable_.begin(), readable_.begin() + static_cast<std::ptrdiff_t>(got));
-    readable_.insert(readable_.end(), resend_.begin(), resend_.end());
+    if (resends_left_ > 0) {
+        --resends_left_;
+        readable_.insert(readable_.end(), resend_.begin(), resend_.end());
+    }
+    if (clock_ != nullptr) {
+        clock_->advance(read_cost_);
+    }
     return true;
 }
 

@@ -40,9 +40,13 @@ public:
     // Hangs up once the client has written `frame_count` whole frames (after
     // sending the replies due then).
     void hang_up_after_frame(std::size_t frame_count);
-    // After every client read the server sends `bytes` again: a server that
-    // never stops writing.
-    void resend_after_every_read(const std::string& bytes);
+    // After every client read the server sends `bytes` again, at most `times`
+    // times: a server that never stops writing.
+    void resend_after_every_read(const std::string& bytes,
+                                 std::size_t times = static_cast<std::size_t>(-1));
+    // With a manual clock: every client read moves it on by `step`, as reading
+    // takes time.
+    void charge_each_read(std::chrono::nanoseconds step);
     // Every later client write fails.
     void fail_writes();
     // Client writes block until the channel is cancelled.
@@ -88,6 +92,8 @@ private:
     std::size_t write_limit_ = 0;
     std::size_t hang_up_after_ = 0;
     std::string resend_;
+    std::size_t resends_left_ = 0;
+    std::chrono::nanoseconds read_cost_{0};
     bool hung_up_ = false;
     bool writes_fail_ = false;
     bool writes_block_ = false;

@@ -160,19 +160,25 @@ bool TestPipeServer::write_all(const std::string& bytes, std::chrono::millisecon
 }
 
 void TestPipeServer::close(bool relisten) {
-    if (pipe_ != INVALID_HANDLE_VALUE) {
-        CancelIoEx(pipe_, nullptr);
+    const HANDLE old_pipe = pipe_;
+    if (old_pipe != INVALID_HANDLE_VALUE) {
+        CancelIoEx(old_pipe, nullptr);
         DWORD ignored = 0;
-        GetOverlappedResult(pipe_, &connect_overlapped_, &ignored, connected_ ? FALSE : TRUE);
-        CloseHandle(pipe_);
+        GetOverlappedResult(old_pipe, &connect_overlapped_, &ignored, connected_ ? FALSE : TRUE);
         pipe_ = INVALID_HANDLE_VALUE;
     }
     if (connect_event_ != nullptr) {
         CloseHandle(connect_event_);
         connect_event_ = nullptr;
     }
+    // The fresh instance is offered before the old one is closed, so the name
+    // never vanishes: a client retrying a busy pipe would otherwise find no
+    // pipe at all in between and give up at once.
     if (relisten) {
         listen();
+    }
+    if (old_pipe != INVALID_HANDLE_VALUE) {
+        CloseHandle(old_pipe);
     }
 }
 

@@ -38,7 +38,8 @@ public:
     bool write_all(const std::string& bytes, std::chrono::milliseconds limit);
 
     // Closes this instance (the client sees the pipe end) and, with `relisten`,
-    // offers a fresh instance under the same name.
+    // offers a fresh instance under the same name first (which needs room for
+    // two instances).
     void close(bool relisten = false);
 
 private:

@@ -103,7 +103,8 @@ TEST(Win32HostBridgePipe, BareAndPrefixedNamesOpenTheSamePipe) {
 
 TEST(Win32HostBridgePipe, BusyPipeOpensOnceAnInstanceFrees) {
     const std::string name = unique_pipe_name("busy-freed");
-    TestPipeServer server(name);
+    // Room for the fresh instance that replaces the blocked one.
+    TestPipeServer server(name, /*max_instances=*/2);
     CountingConnector connector;
     std::string error;
     auto blocker = open_pipe(connector, name, error);

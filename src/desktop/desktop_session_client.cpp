@@ -31,12 +31,6 @@ std::thread start_std_thread(std::function<void()> body) {
 
 }  // namespace
 
-SdkError make_session_required_error(std::string message) {
-    SdkError error = make_error("DESKTOP_SESSION_REQUIRED", std::move(message), "channel");
-    error.retryable = true;
-    return error;
-}
-
 DesktopSessionClient::DesktopSessionClient(std::unique_ptr<DesktopPlatform> platform,
                                            DesktopSessionTiming timing,
                                            WorkerThreadStarter start_thread)

@@ -21,10 +21,6 @@
 
 namespace qop::desktop {
 
-// The error of every "no usable desktop session" situation: code
-// "DESKTOP_SESSION_REQUIRED", category "channel", retryable.
-SdkError make_session_required_error(std::string message);
-
 // Connects the game to the desktop client and keeps the connection alive on a
 // worker thread of its own. The owner (the engine's main thread) starts and
 // stops it, submits commands and drains events; everything the game must see

@@ -80,6 +80,10 @@ bool encode_command_request(const QueuedCommand& command, std::vector<std::uint8
 // locally seeded generator.
 std::string new_request_id();
 
+// The error of every "no usable desktop session" situation: code
+// "DESKTOP_SESSION_REQUIRED", category "channel", retryable.
+SdkError make_session_required_error(std::string message);
+
 // "INVALID_PROTOBUF_PAYLOAD" validation error carrying `message`.
 SdkError make_invalid_payload_error(const std::string& message);
 

@@ -20,6 +20,15 @@ constexpr std::array<std::string_view, 7> kTerminalCodes = {
 
 }  // namespace
 
+SdkError make_session_required_error(std::string message) {
+    SdkError error;
+    error.code = "DESKTOP_SESSION_REQUIRED";
+    error.message = std::move(message);
+    error.category = "channel";
+    error.retryable = true;
+    return error;
+}
+
 SdkError make_invalid_payload_error(const std::string& message) {
     SdkError error;
     error.code = "INVALID_PROTOBUF_PAYLOAD";

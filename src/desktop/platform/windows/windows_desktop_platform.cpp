@@ -11,6 +11,7 @@
 
 #include "desktop/desktop_discovery_rules.hpp"
 #include "desktop/desktop_endpoint_rules.hpp"
+#include "desktop/desktop_session_codec.hpp"
 #include "desktop/desktop_session_records.hpp"
 #include "desktop/platform/windows/windows_discovery_lookups.hpp"
 #include "desktop/platform/windows/windows_named_pipe_transport.hpp"
@@ -18,15 +19,6 @@
 
 namespace qop::desktop {
 namespace {
-
-SdkError make_launch_error(const std::string& message) {
-    SdkError error;
-    error.code = "DESKTOP_SESSION_REQUIRED";
-    error.message = message;
-    error.category = "channel";
-    error.retryable = true;
-    return error;
-}
 
 class WindowsDesktopPlatform final : public DesktopPlatform {
 public:
@@ -45,7 +37,7 @@ public:
         const std::optional<std::wstring> executable =
             resolve_desktop_executable(options, make_system_discovery_lookups());
         if (!executable) {
-            error = make_launch_error("Desktop launch command could not be resolved");
+            error = make_session_required_error("Desktop launch command could not be resolved");
             return false;
         }
         const std::wstring folder = parent_folder(*executable);
@@ -53,7 +45,7 @@ public:
             ShellExecuteW(nullptr, L"open", executable->c_str(), nullptr,
                           folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
         if (reinterpret_cast<std::intptr_t>(started) <= 32) {
-            error = make_launch_error("Failed to launch QOP desktop");
+            error = make_session_required_error("Failed to launch QOP desktop");
             return false;
         }
         return true;

@@ -39,15 +39,6 @@ SdkError make_bridge_error(const std::string& message, DWORD error_number) {
     return make_bridge_error_with_text(message, system_error_text(error_number));
 }
 
-SdkError make_session_required(const std::string& message) {
-    SdkError error;
-    error.code = "DESKTOP_SESSION_REQUIRED";
-    error.message = message;
-    error.category = "channel";
-    error.retryable = true;
-    return error;
-}
-
 // now + timeout, saturating instead of overflowing for huge time-outs.
 Clock::time_point deadline_after(std::int64_t timeout_ms) {
     const Clock::time_point now = Clock::now();
@@ -100,7 +91,7 @@ public:
         // one would open the pipe of its first part, so it names no pipe.
         if (!utf8_to_wide(endpoint, name) || name.empty() ||
             name.find(L'\0') != std::wstring::npos) {
-            error = make_session_required("Desktop session pipe endpoint is empty");
+            error = make_session_required_error("Desktop session pipe endpoint is empty");
             return false;
         }
         const std::wstring path = complete_pipe_path(name);
@@ -109,7 +100,8 @@ public:
         UniqueHandle pipe;
         for (;;) {
             if (Clock::now() >= deadline) {
-                error = make_session_required("Timed out connecting to the desktop session pipe");
+                error =
+                    make_session_required_error("Timed out connecting to the desktop session pipe");
                 return false;
             }
             if (cancel_requested(0)) {

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include <google/protobuf/descriptor.h>
 #include <google/protobuf/struct.pb.h>
 #include <google/protobuf/util/json_util.h>
 
+#include "network/json_struct_fields.hpp"
 #include "network/untrusted_json.hpp"
 
 namespace qop::network {
@@ -29,30 +29,6 @@ constexpr std::uint64_t kMaxSize = 4294967295u;
 // Doubles at or above 2^63 have no int64 value; the largest double below it
 // (9223372036854774784) still converts exactly.
 constexpr double kTwoPow63 = 9223372036854775808.0;
-
-// Looks the key up through reflection instead of the generated map accessors:
-// their inline lookup code does not match a prebuilt protobuf runtime in
-// ThreadSanitizer builds and crashes there. A descriptor has a handful of keys,
-// so the linear walk costs nothing.
-const Value* find_struct_field(const Struct& object, const std::string& key) {
-    const google::protobuf::Reflection* reflection = object.GetReflection();
-    const google::protobuf::FieldDescriptor* fields =
-        object.GetDescriptor()->FindFieldByNumber(Struct::kFieldsFieldNumber);
-    if (reflection == nullptr || fields == nullptr) {
-        return nullptr;
-    }
-    const int count = reflection->FieldSize(object, fields);
-    for (int i = 0; i < count; ++i) {
-        const google::protobuf::Message& entry = reflection->GetRepeatedMessage(object, fields, i);
-        const google::protobuf::Descriptor* entry_type = entry.GetDescriptor();
-        const google::protobuf::Reflection* entry_reflection = entry.GetReflection();
-        if (entry_reflection->GetString(entry, entry_type->map_key()) == key) {
-            return google::protobuf::DynamicCastToGenerated<Value>(
-                &entry_reflection->GetMessage(entry, entry_type->map_value()));
-        }
-    }
-    return nullptr;
-}
 
 const Struct* find_object_field(const Struct& object, const std::string& key) {
     const Value* value = find_struct_field(object, key);

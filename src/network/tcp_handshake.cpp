@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "network/json_struct_fields.hpp"
 #include "network/slot_metadata.hpp"
 #include "network/untrusted_json.hpp"
 
@@ -19,11 +20,6 @@ constexpr char kRejected[] = "TCP transport authentication was rejected";
 constexpr char kMissingSlots[] = "TCP transport acknowledgement is missing slot metadata";
 constexpr char kInvalidEntry[] = "TCP slot roster entry is invalid";
 constexpr char kInvalidSlots[] = "TCP slot metadata is invalid";
-
-const Value* find_field(const Struct& object, const char* key) {
-    const auto it = object.fields().find(key);
-    return it == object.fields().end() ? nullptr : &it->second;
-}
 
 bool is_number(const Value* value) {
     return value != nullptr && value->kind_case() == Value::kNumberValue;
@@ -47,8 +43,8 @@ bool read_roster_entry(const Value& element, SlotRosterEntry& entry) {
     if (element.kind_case() != Value::kStructValue) {
         return false;
     }
-    const Value* id = find_field(element.struct_value(), "playerId");
-    const Value* slot = find_field(element.struct_value(), "slot");
+    const Value* id = find_struct_field(element.struct_value(), "playerId");
+    const Value* slot = find_struct_field(element.struct_value(), "slot");
     if (id == nullptr || id->kind_case() != Value::kStringValue || !is_number(slot)) {
         return false;
     }
@@ -101,7 +97,7 @@ bool parse_reliable_handshake_ack(std::string_view bytes, std::uint8_t& envelope
         error = kInvalidAck;
         return false;
     }
-    const Value* type = find_field(ack, "type");
+    const Value* type = find_struct_field(ack, "type");
     if (type == nullptr || type->kind_case() != Value::kStringValue ||
         type->string_value() != "reliable_handshake_ack") {
         error = kRejected;
@@ -112,15 +108,15 @@ bool parse_reliable_handshake_ack(std::string_view bytes, std::uint8_t& envelope
     player_slot = 0;
     host_slot = 0;
     roster.clear();
-    const Value* selected = find_field(ack, "selectedEnvelopeVersion");
+    const Value* selected = find_struct_field(ack, "selectedEnvelopeVersion");
     if (!is_number(selected) || selected->number_value() != 1.0) {
         return true;
     }
     envelope_version = 1;
 
-    const Value* player = find_field(ack, "playerSlot");
-    const Value* host = find_field(ack, "hostSlot");
-    const Value* slots = find_field(ack, "playerSlots");
+    const Value* player = find_struct_field(ack, "playerSlot");
+    const Value* host = find_struct_field(ack, "hostSlot");
+    const Value* slots = find_struct_field(ack, "playerSlots");
     if (!is_number(player) || !is_number(host) || slots == nullptr ||
         slots->kind_case() != Value::kListValue) {
         error = kMissingSlots;

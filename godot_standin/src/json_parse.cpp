@@ -62,19 +62,19 @@ private:
         return read_word(r_value);
     }
 
-    // Like the engine, a comma before the closing bracket is accepted.
-    bool read_array(Variant& r_value, int p_depth) {
+    // Reads the items of an array or object, its opening bracket first, up to
+    // `close`. Like the engine, a comma before the closing bracket is accepted.
+    template <typename ReadItem>
+    bool read_items(char32_t close, ReadItem read_item) {
         ++pos_;
-        Array array;
         bool need_comma = false;
         while (true) {
             skip_whitespace();
             if (at_end()) {
                 return false;
             }
-            if (peek() == ']') {
+            if (peek() == close) {
                 ++pos_;
-                r_value = array;
                 return true;
             }
             if (need_comma) {
@@ -85,38 +85,33 @@ private:
                 need_comma = false;
                 continue;
             }
+            if (!read_item()) {
+                return false;
+            }
+            need_comma = true;
+        }
+    }
+
+    bool read_array(Variant& r_value, int p_depth) {
+        Array array;
+        const bool read = read_items(']', [&] {
             Variant element;
             if (!read_value(element, p_depth + 1)) {
                 return false;
             }
             array.push_back(element);
-            need_comma = true;
+            return true;
+        });
+        if (read) {
+            r_value = array;
         }
+        return read;
     }
 
-    // The last of duplicate keys wins; a trailing comma is accepted.
+    // The last of duplicate keys wins.
     bool read_object(Variant& r_value, int p_depth) {
-        ++pos_;
         Dictionary dictionary;
-        bool need_comma = false;
-        while (true) {
-            skip_whitespace();
-            if (at_end()) {
-                return false;
-            }
-            if (peek() == '}') {
-                ++pos_;
-                r_value = dictionary;
-                return true;
-            }
-            if (need_comma) {
-                if (peek() != ',') {
-                    return false;
-                }
-                ++pos_;
-                need_comma = false;
-                continue;
-            }
+        const bool read = read_items('}', [&] {
             if (peek() != '"') {
                 return false;
             }
@@ -134,8 +129,12 @@ private:
                 return false;
             }
             dictionary.set(key, value);
-            need_comma = true;
+            return true;
+        });
+        if (read) {
+            r_value = dictionary;
         }
+        return read;
     }
 
     bool read_hex4(char32_t& r_value) {

@@ -16,15 +16,15 @@
 #include "desktop_session.pb.h"
 #include "support/desktop_client_node_host.hpp"
 #include "support/desktop_server_messages.hpp"
-#include "support/desktop_test_waits.hpp"
 #include "support/test_pipe_server.hpp"
+#include "support/test_waits.hpp"
 
 namespace qop::godot_adapter::testing {
 namespace {
 
 using godot::Dictionary;
 using godot::Variant;
-using qop::desktop::fakes::wait_until;
+using qop::test::wait_until;
 namespace fakes = qop::desktop::fakes;
 
 std::vector<std::uint8_t> bytes_of(const fakes::ServerMessage& message) {

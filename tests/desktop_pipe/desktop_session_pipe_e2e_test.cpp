@@ -15,8 +15,8 @@
 #include "desktop/desktop_platform.hpp"
 #include "desktop/desktop_session_client.hpp"
 #include "support/desktop_server_messages.hpp"
-#include "support/desktop_test_waits.hpp"
 #include "support/test_pipe_server.hpp"
+#include "support/test_waits.hpp"
 
 #endif
 
@@ -26,6 +26,7 @@ namespace {
 #ifdef _WIN32
 
 using namespace qop::desktop::fakes;
+using qop::test::wait_until;
 using Kind = DesktopSessionEventKind;
 using std::chrono::milliseconds;
 

@@ -17,12 +17,13 @@
 
 #include "desktop/desktop_session_client.hpp"
 #include "support/desktop_server_messages.hpp"
-#include "support/desktop_test_waits.hpp"
 #include "support/scripted_desktop.hpp"
+#include "support/test_waits.hpp"
 
 namespace qop::desktop::session_tests {
 
 using namespace qop::desktop::fakes;
+using qop::test::wait_until;
 using Kind = DesktopSessionEventKind;
 using Events = std::vector<DesktopSessionEvent>;
 

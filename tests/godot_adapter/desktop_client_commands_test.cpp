@@ -9,8 +9,8 @@
 #include <godot_cpp/variant/packed_byte_array.hpp>
 
 #include "support/desktop_client_node_host.hpp"
-#include "support/desktop_test_waits.hpp"
 #include "support/scripted_desktop.hpp"
+#include "support/test_waits.hpp"
 
 namespace qop::godot_adapter::testing {
 namespace {
@@ -20,7 +20,7 @@ using godot::Variant;
 using qop::desktop::fakes::CommandRequest;
 using qop::desktop::fakes::ScriptedDesktop;
 using qop::desktop::fakes::ServerMessage;
-using qop::desktop::fakes::wait_until;
+using qop::test::wait_until;
 
 const std::regex kRequestId("[0-9a-f]{32}");
 

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "support/desktop_client_node_host.hpp"
-#include "support/desktop_test_waits.hpp"
 #include "support/scripted_desktop.hpp"
+#include "support/test_waits.hpp"
 
 namespace qop::godot_adapter::testing {
 namespace {
@@ -16,7 +16,7 @@ using godot::Dictionary;
 using godot::Variant;
 using qop::desktop::DesktopAttachOptions;
 using qop::desktop::fakes::ScriptedDesktop;
-using qop::desktop::fakes::wait_until;
+using qop::test::wait_until;
 
 class DesktopClientConfiguration : public ::testing::Test {
 protected:

@@ -8,8 +8,8 @@
 #include <godot_cpp/variant/packed_int32_array.hpp>
 
 #include "support/desktop_client_node_host.hpp"
-#include "support/desktop_test_waits.hpp"
 #include "support/scripted_desktop.hpp"
+#include "support/test_waits.hpp"
 
 namespace qop::godot_adapter::testing {
 namespace {
@@ -18,7 +18,7 @@ using godot::Dictionary;
 using godot::Variant;
 using qop::desktop::fakes::ScriptedDesktop;
 using qop::desktop::fakes::ServerMessage;
-using qop::desktop::fakes::wait_until;
+using qop::test::wait_until;
 namespace fakes = qop::desktop::fakes;
 
 class DesktopClientEvents : public ::testing::Test {

@@ -6,15 +6,15 @@
 #include <godot_cpp/classes/node.hpp>
 
 #include "support/desktop_client_node_host.hpp"
-#include "support/desktop_test_waits.hpp"
 #include "support/scripted_desktop.hpp"
+#include "support/test_waits.hpp"
 
 namespace qop::godot_adapter::testing {
 namespace {
 
 using godot::Variant;
 using qop::desktop::fakes::ScriptedDesktop;
-using qop::desktop::fakes::wait_until;
+using qop::test::wait_until;
 namespace fakes = qop::desktop::fakes;
 
 using StateEvent = std::pair<int64_t, std::string>;

@@ -20,6 +20,7 @@ TEST(Win32HostBridgePipe, NeedsWindowsNamedPipes) {
 #include "hosted_session/host_bridge_wire.hpp"
 #include "network/host_bridge_pipe_open.hpp"
 #include "network/hosted_session_pipe.hpp"
+#include "support/test_waits.hpp"
 #include "test_pipe_server.hpp"
 
 namespace qop::test {
@@ -65,17 +66,6 @@ std::unique_ptr<PipeChannel> open_pipe(PipeConnector& connector, const std::stri
     static const std::atomic<bool> not_cancelled{false};
     return network::open_host_bridge_pipe(connector, name, *network::system_monotonic_clock(),
                                           limits, not_cancelled, error);
-}
-
-bool wait_until(const std::function<bool()>& condition) {
-    const auto deadline = Clock::now() + kGenerous;
-    while (!condition()) {
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
 }
 
 TEST(Win32HostBridgePipe, MissingPipeFailsAtOnce) {

@@ -10,6 +10,7 @@
 #include "network/network_transport.hpp"
 #include "support/fake_tcp_relay.hpp"
 #include "support/fake_udp_relay.hpp"
+#include "support/test_waits.hpp"
 
 namespace qop::network {
 namespace {
@@ -103,7 +104,7 @@ protected:
     // Polls every client until each slot in `wanted` holds that many frames.
     bool pump_until(const std::map<std::uint8_t, std::size_t>& wanted) {
         bool healthy = true;
-        const bool done = test::FakeUdpRelay::wait_until([&] {
+        const bool done = test::wait_until([&] {
             for (auto& [slot, client] : clients_) {
                 std::string error;
                 healthy = transport(slot).poll(client.received, error) && healthy;

@@ -8,6 +8,7 @@
 
 #include "network/network_transport.hpp"
 #include "support/fake_udp_relay.hpp"
+#include "support/test_waits.hpp"
 
 namespace qop::network::udp_test {
 
@@ -33,7 +34,7 @@ inline TransportEndpoint endpoint_for(const test::FakeUdpRelay& relay, const std
 // Polls until `frames` holds at least `count` frames; every poll must succeed.
 inline bool poll_until_frames(NetworkTransport& transport, Frames& frames, std::size_t count) {
     bool all_polls_succeeded = true;
-    const bool arrived = test::FakeUdpRelay::wait_until([&] {
+    const bool arrived = test::wait_until([&] {
         std::string error;
         all_polls_succeeded = all_polls_succeeded && transport.poll(frames, error);
         return !all_polls_succeeded || frames.size() >= count;

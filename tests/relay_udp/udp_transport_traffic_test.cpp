@@ -145,7 +145,7 @@ TEST_F(UdpTraffic, DatagramLargerThanTheReceiveBufferEndsTheSession) {
     // The buffer holds the limit, the session id and 1024 bytes more.
     ASSERT_TRUE(relay_->inject("player-b", data_datagram(mine, Bytes(100 + 1024 + 1, 1))));
     std::string error;
-    const bool failed = FakeUdpRelay::wait_until([&] {
+    const bool failed = test::wait_until([&] {
         Frames frames;
         return !b_->poll(frames, error);
     });
@@ -179,7 +179,7 @@ TEST_F(UdpTraffic, RelayGoingAwayEndsTheSession) {
     start();
     relay_->stop();
     std::string error;
-    const bool failed = FakeUdpRelay::wait_until([&] {
+    const bool failed = test::wait_until([&] {
         a_->send(Bytes{1}, error);
         Frames frames;
         return !a_->poll(frames, error);

@@ -58,20 +58,6 @@ public:
     // The session id the relay gives a player (also before it has said hello).
     static std::vector<std::uint8_t> session_id_for(const Player& player);
 
-    // Waits until `condition` holds or `limit` passes; true when it held.
-    template <typename Condition>
-    static bool wait_until(Condition condition,
-                           std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
-    }
-
 private:
     struct Client {
         const Player* player = nullptr;

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-namespace qop::desktop::fakes {
+namespace qop::test {
 
 template <typename Condition>
 bool wait_until(Condition condition,
@@ -21,4 +21,4 @@ bool wait_until(Condition condition,
     return true;
 }
 
-}  // namespace qop::desktop::fakes
+}  // namespace qop::test

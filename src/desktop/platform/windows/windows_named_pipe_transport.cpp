@@ -14,6 +14,7 @@
 #include "desktop/desktop_pipe_rules.hpp"
 #include "desktop/desktop_session_codec.hpp"
 #include "desktop/desktop_session_records.hpp"
+#include "desktop/desktop_session_timing.hpp"
 #include "desktop/platform/windows/windows_handle.hpp"
 #include "desktop/platform/windows/windows_text.hpp"
 
@@ -37,20 +38,6 @@ bool means_closed(DWORD error_number) {
 
 SdkError make_bridge_error(const std::string& message, DWORD error_number) {
     return make_bridge_error_with_text(message, system_error_text(error_number));
-}
-
-// now + timeout, saturating instead of overflowing for huge time-outs.
-Clock::time_point deadline_after(std::int64_t timeout_ms) {
-    const Clock::time_point now = Clock::now();
-    if (timeout_ms <= 0) {
-        return now;
-    }
-    const auto room =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - now);
-    if (timeout_ms >= room.count()) {
-        return Clock::time_point::max();
-    }
-    return now + std::chrono::milliseconds(timeout_ms);
 }
 
 std::int64_t milliseconds_until(Clock::time_point deadline) {
@@ -95,7 +82,7 @@ public:
             return false;
         }
         const std::wstring path = complete_pipe_path(name);
-        const Clock::time_point deadline = deadline_after(timeout_ms);
+        const Clock::time_point deadline = deadline_after(Clock::now(), timeout_ms);
 
         UniqueHandle pipe;
         for (;;) {

@@ -161,8 +161,7 @@ public:
             return ReceiveResult::Error;
         }
         if (available == 0) {
-            return cancel_requested(clamp_wait_milliseconds(poll_ms)) ? ReceiveResult::Closed
-                                                                      : ReceiveResult::Idle;
+            return cancel_requested(poll_ms) ? ReceiveResult::Closed : ReceiveResult::Idle;
         }
 
         std::array<std::uint8_t, kDesktopFrameHeaderSize> header{};

@@ -19,17 +19,13 @@ SdkError make_capability_missing_error() {
     return error;
 }
 
-bool is_attached_value(std::uint32_t value) {
-    return value == static_cast<std::uint32_t>(ConnectionState::ATTACHED);
-}
-
 }  // namespace
 
 std::string DesktopSessionClient::submit_command(std::uint32_t command,
                                                  std::uint32_t capability_field_number,
                                                  std::string string_value, std::string content_json,
                                                  std::vector<std::uint8_t> content_bytes) {
-    if (!is_attached_value(state.load())) {
+    if (!is_attached()) {
         emit_error(make_not_attached_error());
         return "";
     }
@@ -51,7 +47,7 @@ std::string DesktopSessionClient::submit_command(std::uint32_t command,
         // worker empties the queue and stores DISCONNECTED under it, so a
         // command is either refused here or completed by the worker's end.
         std::lock_guard<std::mutex> lock(outgoing_mutex);
-        if (is_attached_value(state.load())) {
+        if (is_attached()) {
             outgoing.push_back(std::move(queued));
             accepted = true;
         }

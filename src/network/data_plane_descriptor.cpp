@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include <google/protobuf/struct.pb.h>
-#include <google/protobuf/util/json_util.h>
 
 #include "network/json_struct_fields.hpp"
 #include "network/untrusted_json.hpp"
@@ -19,10 +18,6 @@ constexpr char kUnsupportedVersion[] = "UNSUPPORTED_DATA_PLANE_DESCRIPTOR_VERSIO
 constexpr char kInvalidDescriptor[] = "INVALID_DATA_PLANE_DESCRIPTOR";
 constexpr char kTcpUnavailable[] = "TCP_DATA_PLANE_UNAVAILABLE";
 constexpr char kUdpUnavailable[] = "UDP_DATA_PLANE_UNAVAILABLE";
-
-// The descriptor is a flat document of three levels; anything much deeper is
-// hostile and would only make the JSON parser slow.
-constexpr std::size_t kMaxDescriptorNesting = 64;
 
 constexpr std::uint64_t kMaxPort = 65535;
 constexpr std::uint64_t kMaxSize = 4294967295u;
@@ -71,15 +66,6 @@ bool read_uint_field(const Struct& object, const std::string& key, std::uint64_t
     return true;
 }
 
-bool parse_json_object(const std::string& text, Struct& root) {
-    if (!json_nesting_within(text, kMaxDescriptorNesting)) {
-        return false;
-    }
-    google::protobuf::util::JsonParseOptions options;
-    options.ignore_unknown_fields = true;
-    return google::protobuf::util::JsonStringToMessage(text, &root, options).ok();
-}
-
 bool fail(std::string& error, const char* code) {
     error = code;
     return false;
@@ -120,7 +106,7 @@ bool parse_data_plane_descriptor(const std::string& descriptor_json,
     error.clear();
 
     Struct root;
-    if (!parse_json_object(descriptor_json, root)) {
+    if (!parse_untrusted_json_object(descriptor_json, root)) {
         return fail(error, kInvalidDescriptor);
     }
     std::uint64_t version = 0;

@@ -86,14 +86,8 @@ bool encode_reliable_handshake(const std::string& token, std::string& text, std:
 bool parse_reliable_handshake_ack(std::string_view bytes, std::uint8_t& envelope_version,
                                   std::uint8_t& player_slot, std::uint8_t& host_slot,
                                   std::vector<SlotRosterEntry>& roster, std::string& error) {
-    if (!json_nesting_within(bytes, kMaxRelayJsonDepth)) {
-        error = kInvalidAck;
-        return false;
-    }
     Struct ack;
-    google::protobuf::util::JsonParseOptions options;
-    options.ignore_unknown_fields = true;
-    if (!google::protobuf::util::JsonStringToMessage(std::string(bytes), &ack, options).ok()) {
+    if (!parse_untrusted_json_object(bytes, ack)) {
         error = kInvalidAck;
         return false;
     }

@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+#include <google/protobuf/struct.pb.h>
+#include <google/protobuf/util/json_util.h>
+
 namespace qop::network {
 
 bool json_nesting_within(std::string_view text, std::size_t max_depth) {
@@ -84,6 +87,16 @@ bool is_valid_utf8(std::string_view text) {
         i += extra + 1;
     }
     return true;
+}
+
+bool parse_untrusted_json_object(std::string_view text, google::protobuf::Struct& object) {
+    if (!json_nesting_within(text, kMaxRelayJsonDepth)) {
+        return false;
+    }
+    google::protobuf::util::JsonParseOptions options;
+    options.ignore_unknown_fields = true;
+    const google::protobuf::StringPiece input(text.data(), text.size());
+    return google::protobuf::util::JsonStringToMessage(input, &object, options).ok();
 }
 
 }  // namespace qop::network

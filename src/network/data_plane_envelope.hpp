@@ -69,7 +69,4 @@ bool decode_data_plane_envelope(const std::vector<std::uint8_t>& bytes, DataPlan
 bool require_envelope_bytes(const std::vector<std::uint8_t>& bytes, std::size_t position,
                             std::size_t count, const char* field_name, std::string& error);
 
-void append_u16_be(std::vector<std::uint8_t>& bytes, std::uint16_t value);
-void append_u32_be(std::vector<std::uint8_t>& bytes, std::uint32_t value);
-
 }  // namespace qop::network

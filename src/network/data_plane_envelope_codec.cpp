@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "network/big_endian.hpp"
 #include "network/data_plane_envelope.hpp"
 
 namespace qop::network {
@@ -107,16 +108,6 @@ bool require_envelope_bytes(const std::vector<std::uint8_t>& bytes, std::size_t 
     }
     error = std::string("DataPlaneEnvelope V1 ") + field_name + " is truncated";
     return false;
-}
-
-void append_u16_be(std::vector<std::uint8_t>& bytes, std::uint16_t value) {
-    bytes.push_back(static_cast<std::uint8_t>(value >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(value));
-}
-
-void append_u32_be(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-    append_u16_be(bytes, static_cast<std::uint16_t>(value >> 16));
-    append_u16_be(bytes, static_cast<std::uint16_t>(value));
 }
 
 bool encode_data_plane_envelope(const DataPlaneEnvelope& envelope, std::vector<std::uint8_t>& bytes,

@@ -1,15 +1,8 @@
 #include "network/tcp_frame_cutter.hpp"
 
+#include "network/big_endian.hpp"
+
 namespace qop::network {
-namespace {
-
-std::uint32_t read_u32_be(const std::uint8_t* bytes) {
-    return (static_cast<std::uint32_t>(bytes[0]) << 24) |
-           (static_cast<std::uint32_t>(bytes[1]) << 16) |
-           (static_cast<std::uint32_t>(bytes[2]) << 8) | static_cast<std::uint32_t>(bytes[3]);
-}
-
-}  // namespace
 
 bool cut_reliable_frames(const std::uint8_t* data, std::size_t size, std::uint32_t frame_limit,
                          std::vector<std::vector<std::uint8_t>>& frames, std::size_t& consumed,

@@ -3,6 +3,7 @@
 #include <string_view>
 #include <utility>
 
+#include "network/big_endian.hpp"
 #include "network/network_transport.hpp"
 #include "network/relay_socket.hpp"
 #include "network/socket_compat.hpp"
@@ -21,13 +22,6 @@ constexpr std::size_t kReceiveChunkBytes = 16384;
 constexpr std::size_t kHandshakeReadStepBytes = 65536;
 
 constexpr char kFrameOverLimit[] = "TCP transport frame exceeds the negotiated limit";
-
-void append_length_prefix(std::vector<std::uint8_t>& out, std::uint32_t length) {
-    out.push_back(static_cast<std::uint8_t>(length >> 24));
-    out.push_back(static_cast<std::uint8_t>(length >> 16));
-    out.push_back(static_cast<std::uint8_t>(length >> 8));
-    out.push_back(static_cast<std::uint8_t>(length));
-}
 
 class TcpTransport final : public NetworkTransport {
 public:
@@ -124,7 +118,7 @@ bool TcpTransport::write_reliable_frame(const std::string& bytes, SocketDeadline
     }
     std::vector<std::uint8_t> frame;
     frame.reserve(kReliableLengthBytes + bytes.size());
-    append_length_prefix(frame, static_cast<std::uint32_t>(bytes.size()));
+    append_u32_be(frame, static_cast<std::uint32_t>(bytes.size()));
     frame.insert(frame.end(), bytes.begin(), bytes.end());
     return send_all_before(socket_, frame.data(), frame.size(), deadline, error);
 }
@@ -135,10 +129,7 @@ bool TcpTransport::read_reliable_frame(std::vector<std::uint8_t>& bytes, SocketD
     if (!recv_exact_before(socket_, prefix, sizeof(prefix), deadline, error)) {
         return false;
     }
-    const std::uint32_t length = (static_cast<std::uint32_t>(prefix[0]) << 24) |
-                                 (static_cast<std::uint32_t>(prefix[1]) << 16) |
-                                 (static_cast<std::uint32_t>(prefix[2]) << 8) |
-                                 static_cast<std::uint32_t>(prefix[3]);
+    const std::uint32_t length = read_u32_be(prefix);
     if (length == 0 || length > frame_limit_) {
         error = kFrameOverLimit;
         return false;
@@ -171,7 +162,7 @@ bool TcpTransport::send(const std::vector<std::uint8_t>& payload, std::string& e
     }
     std::vector<std::uint8_t> frame;
     frame.reserve(frame_bytes);
-    append_length_prefix(frame, static_cast<std::uint32_t>(payload.size()));
+    append_u32_be(frame, static_cast<std::uint32_t>(payload.size()));
     frame.insert(frame.end(), payload.begin(), payload.end());
     send_queue_.push_back(std::move(frame));
     queued_bytes_ += frame_bytes;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "network/big_endian.hpp"
 #include "network/slot_metadata.hpp"
 #include "network/udp_datagram.hpp"
 
@@ -18,16 +19,6 @@ constexpr std::size_t kSessionIdOffset = 8;
 // After the session id: the relay's maximum payload (4 bytes) and 8 bytes the relay keeps for
 // itself.
 constexpr std::size_t kFixedFieldsAfterSessionId = 12;
-
-std::size_t read_u16(const std::uint8_t* bytes) {
-    return (static_cast<std::size_t>(bytes[0]) << 8) | bytes[1];
-}
-
-std::uint32_t read_u32(const std::uint8_t* bytes) {
-    return (static_cast<std::uint32_t>(bytes[0]) << 24) |
-           (static_cast<std::uint32_t>(bytes[1]) << 16) |
-           (static_cast<std::uint32_t>(bytes[2]) << 8) | bytes[3];
-}
 
 bool fail(std::string& error, const char* message) {
     error = message;
@@ -50,7 +41,7 @@ bool parse_slot_metadata(const std::uint8_t* datagram, std::size_t size, std::si
             return fail(error, "UDP roster is truncated");
         }
         const std::uint8_t slot = datagram[position];
-        const std::size_t id_length = read_u16(datagram + position + 1);
+        const std::size_t id_length = read_u16_be(datagram + position + 1);
         position += 3 + id_length;
         if (id_length == 0 || position > size) {
             return fail(error, "UDP roster id is truncated");
@@ -75,7 +66,7 @@ bool parse_udp_acknowledgement(const std::uint8_t* datagram, std::size_t size,
         !has_udp_header(datagram, size, kUdpTypeAcknowledgement)) {
         return fail(error, kRejected);
     }
-    const std::size_t session_id_length = read_u16(datagram + kUdpHeaderBytes);
+    const std::size_t session_id_length = read_u16_be(datagram + kUdpHeaderBytes);
     const std::size_t fixed_end = kSessionIdOffset + session_id_length + kFixedFieldsAfterSessionId;
     if (session_id_length == 0 || size < fixed_end) {
         return fail(error, kInvalid);
@@ -87,7 +78,7 @@ bool parse_udp_acknowledgement(const std::uint8_t* datagram, std::size_t size,
     acknowledgement.session_id.assign(datagram + kSessionIdOffset,
                                       datagram + kSessionIdOffset + session_id_length);
     acknowledgement.relay_payload_max_bytes =
-        read_u32(datagram + kSessionIdOffset + session_id_length);
+        read_u32_be(datagram + kSessionIdOffset + session_id_length);
     acknowledgement.player_slot = 0;
     acknowledgement.host_slot = 0;
     acknowledgement.roster.clear();

@@ -3,16 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "network/big_endian.hpp"
+
 namespace qop::network {
 namespace {
 
 constexpr char kUdpMagic[4] = {'Q', 'O', 'P', 'U'};
 constexpr std::size_t kLengthFieldBytes = 2;
-
-void append_u16(std::vector<std::uint8_t>& bytes, std::size_t value) {
-    bytes.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
-}
 
 }  // namespace
 
@@ -33,7 +30,7 @@ std::vector<std::uint8_t> build_udp_hello(const std::string& token, std::uint8_t
     append_udp_header(hello, kUdpTypeHello);
     // A token above 65535 bytes cannot be described here; it also cannot fit in one datagram,
     // so the socket refuses the hello and the handshake fails before anything is sent.
-    append_u16(hello, token.size());
+    append_u16_be(hello, static_cast<std::uint16_t>(token.size()));
     hello.insert(hello.end(), token.begin(), token.end());
     if (envelope_version != 0) {
         hello.push_back(envelope_version);
@@ -46,7 +43,7 @@ std::vector<std::uint8_t> build_udp_data(const std::vector<std::uint8_t>& sessio
     std::vector<std::uint8_t> datagram;
     datagram.reserve(kUdpHeaderBytes + kLengthFieldBytes + session_id.size() + payload.size());
     append_udp_header(datagram, kUdpTypeData);
-    append_u16(datagram, session_id.size());
+    append_u16_be(datagram, static_cast<std::uint16_t>(session_id.size()));
     datagram.insert(datagram.end(), session_id.begin(), session_id.end());
     datagram.insert(datagram.end(), payload.begin(), payload.end());
     return datagram;
@@ -59,7 +56,7 @@ bool take_udp_data_payload(const std::uint8_t* datagram, std::size_t size,
     if (size < prefix || !has_udp_header(datagram, size, kUdpTypeData)) {
         return false;
     }
-    const std::size_t length = (static_cast<std::size_t>(datagram[6]) << 8) | datagram[7];
+    const std::size_t length = read_u16_be(datagram + kUdpHeaderBytes);
     if (length != session_id.size() || size <= prefix + length ||
         !std::equal(session_id.begin(), session_id.end(), datagram + prefix)) {
         return false;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "network/big_endian.hpp"
 #include "network/data_plane_envelope.hpp"
 
 namespace qop::network {

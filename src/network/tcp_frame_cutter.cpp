@@ -4,14 +4,23 @@
 
 namespace qop::network {
 
+bool read_reliable_frame_length(const std::uint8_t* prefix, std::uint32_t frame_limit,
+                                std::uint32_t& length, std::string& error) {
+    length = read_u32_be(prefix);
+    if (length == 0 || length > frame_limit) {
+        error = kReliableFrameOverLimit;
+        return false;
+    }
+    return true;
+}
+
 bool cut_reliable_frames(const std::uint8_t* data, std::size_t size, std::uint32_t frame_limit,
                          std::vector<std::vector<std::uint8_t>>& frames, std::size_t& consumed,
                          std::string& error) {
     consumed = 0;
     while (size - consumed >= kReliableLengthBytes) {
-        const std::uint32_t length = read_u32_be(data + consumed);
-        if (length == 0 || length > frame_limit) {
-            error = "TCP transport frame exceeds the negotiated limit";
+        std::uint32_t length = 0;
+        if (!read_reliable_frame_length(data + consumed, frame_limit, length, error)) {
             return false;
         }
         // Compared as "what is left after the prefix" so nothing can wrap.

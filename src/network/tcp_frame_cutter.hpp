@@ -10,6 +10,15 @@ namespace qop::network {
 // A TCP relay frame is a 4-byte big-endian length (1 to the frame limit) and
 // that many payload bytes.
 inline constexpr std::size_t kReliableLengthBytes = 4;
+// The frame limit when the relay's descriptor names none.
+inline constexpr std::uint32_t kDefaultReliableFrameLimit = 65536;
+inline constexpr char kReliableFrameOverLimit[] =
+    "TCP transport frame exceeds the negotiated limit";
+
+// Reads the length prefix at `prefix`; fails on a length of 0 or above
+// `frame_limit`.
+bool read_reliable_frame_length(const std::uint8_t* prefix, std::uint32_t frame_limit,
+                                std::uint32_t& length, std::string& error);
 
 // Cuts every whole frame from `data` and appends its payload to `frames`.
 // `consumed` is set to the bytes of the whole frames cut; a partial frame at
@@ -31,7 +40,7 @@ public:
     std::size_t buffered_bytes() const { return buffer_.size() - read_offset_; }
 
 private:
-    std::uint32_t frame_limit_ = 65536;
+    std::uint32_t frame_limit_ = kDefaultReliableFrameLimit;
     std::vector<std::uint8_t> buffer_;
     std::size_t read_offset_ = 0;
 };

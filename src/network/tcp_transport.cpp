@@ -13,7 +13,6 @@
 namespace qop::network {
 namespace {
 
-constexpr std::uint32_t kDefaultFrameLimit = 65536;
 constexpr std::size_t kMaxQueuedFrames = 2048;
 constexpr std::uint64_t kMaxQueuedBytes = 32ull * 1024 * 1024;
 constexpr std::size_t kReceiveChunkBytes = 16384;
@@ -21,7 +20,14 @@ constexpr std::size_t kReceiveChunkBytes = 16384;
 // announces a huge frame costs only the memory of the bytes it really sends.
 constexpr std::size_t kHandshakeReadStepBytes = 65536;
 
-constexpr char kFrameOverLimit[] = "TCP transport frame exceeds the negotiated limit";
+// The length prefix, then the payload; `size` fits the 32-bit prefix.
+std::vector<std::uint8_t> make_reliable_frame(const std::uint8_t* payload, std::size_t size) {
+    std::vector<std::uint8_t> frame;
+    frame.reserve(kReliableLengthBytes + size);
+    append_u32_be(frame, static_cast<std::uint32_t>(size));
+    frame.insert(frame.end(), payload, payload + size);
+    return frame;
+}
 
 class TcpTransport final : public NetworkTransport {
 public:
@@ -56,7 +62,7 @@ private:
     std::uint8_t host_slot_ = 0;
     std::vector<SlotRosterEntry> roster_;
 
-    std::uint32_t frame_limit_ = kDefaultFrameLimit;
+    std::uint32_t frame_limit_ = kDefaultReliableFrameLimit;
     ReliableFrameReader reader_;
     std::vector<std::uint8_t> receive_chunk_;
     std::deque<std::vector<std::uint8_t>> send_queue_;
@@ -85,7 +91,8 @@ bool TcpTransport::connect(const TransportEndpoint& endpoint, std::string& error
     set_tcp_no_delay(socket_);
     set_receive_timeout(socket_, handshake_deadline_);
     set_send_timeout(socket_, handshake_deadline_);
-    frame_limit_ = endpoint.frame_max_bytes == 0 ? kDefaultFrameLimit : endpoint.frame_max_bytes;
+    frame_limit_ =
+        endpoint.frame_max_bytes == 0 ? kDefaultReliableFrameLimit : endpoint.frame_max_bytes;
     reader_.set_frame_limit(frame_limit_);
 
     std::string handshake;
@@ -113,13 +120,11 @@ bool TcpTransport::write_reliable_frame(const std::string& bytes, SocketDeadline
                                         std::string& error) {
     // The length prefix has 32 bits; nothing longer can be framed.
     if (bytes.empty() || bytes.size() > UINT32_MAX) {
-        error = kFrameOverLimit;
+        error = kReliableFrameOverLimit;
         return false;
     }
-    std::vector<std::uint8_t> frame;
-    frame.reserve(kReliableLengthBytes + bytes.size());
-    append_u32_be(frame, static_cast<std::uint32_t>(bytes.size()));
-    frame.insert(frame.end(), bytes.begin(), bytes.end());
+    const std::vector<std::uint8_t> frame =
+        make_reliable_frame(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     return send_all_before(socket_, frame.data(), frame.size(), deadline, error);
 }
 
@@ -129,9 +134,8 @@ bool TcpTransport::read_reliable_frame(std::vector<std::uint8_t>& bytes, SocketD
     if (!recv_exact_before(socket_, prefix, sizeof(prefix), deadline, error)) {
         return false;
     }
-    const std::uint32_t length = read_u32_be(prefix);
-    if (length == 0 || length > frame_limit_) {
-        error = kFrameOverLimit;
+    std::uint32_t length = 0;
+    if (!read_reliable_frame_length(prefix, frame_limit_, length, error)) {
         return false;
     }
     bytes.clear();
@@ -152,7 +156,7 @@ bool TcpTransport::send(const std::vector<std::uint8_t>& payload, std::string& e
         return false;
     }
     if (payload.empty() || payload.size() > frame_limit_) {
-        error = kFrameOverLimit;
+        error = kReliableFrameOverLimit;
         return false;
     }
     const std::uint64_t frame_bytes = kReliableLengthBytes + payload.size();
@@ -160,11 +164,7 @@ bool TcpTransport::send(const std::vector<std::uint8_t>& payload, std::string& e
         error = "TCP transport send queue is full";
         return false;
     }
-    std::vector<std::uint8_t> frame;
-    frame.reserve(frame_bytes);
-    append_u32_be(frame, static_cast<std::uint32_t>(payload.size()));
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    send_queue_.push_back(std::move(frame));
+    send_queue_.push_back(make_reliable_frame(payload.data(), payload.size()));
     queued_bytes_ += frame_bytes;
     return true;
 }
@@ -209,7 +209,7 @@ bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frame
             // and frames that arrived whole before a close are still handed
             // out.
             if (!reader_.cut(frames, error)) {
-                return fail(kFrameOverLimit, error);
+                return fail(kReliableFrameOverLimit, error);
             }
             continue;
         }

@@ -89,8 +89,6 @@ bool TcpTransport::connect(const TransportEndpoint& endpoint, std::string& error
     // a byte at a time must not keep the worker waiting once per byte.
     const SocketDeadline deadline = std::chrono::steady_clock::now() + handshake_deadline_;
     set_tcp_no_delay(socket_);
-    set_receive_timeout(socket_, handshake_deadline_);
-    set_send_timeout(socket_, handshake_deadline_);
     frame_limit_ =
         endpoint.frame_max_bytes == 0 ? kDefaultReliableFrameLimit : endpoint.frame_max_bytes;
     reader_.set_frame_limit(frame_limit_);

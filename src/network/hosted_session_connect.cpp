@@ -246,7 +246,6 @@ bool take_data_plane(State& state, const session::SessionDataPlaneResponse& repl
         error = kDescriptorUnavailable;
         return false;
     }
-    out = DataPlaneConnectionContext{};
     if (!parse_data_plane_descriptor(descriptor.sdk_descriptor_json(), out, error)) {
         return false;
     }

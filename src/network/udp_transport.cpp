@@ -77,7 +77,6 @@ bool UdpTransport::connect(const TransportEndpoint& endpoint, std::string& error
         state_ = TransportState::Failed;
         return false;
     }
-    payload_limit_ = endpoint.payload_max_bytes;
     const std::vector<std::uint8_t> hello =
         build_udp_hello(endpoint.token, endpoint.envelope_version);
     if (!send_all(socket_, hello.data(), hello.size(), error)) {

@@ -174,6 +174,12 @@ const PropertyRecord* find_property(const godot::StringName& p_class,
         p_class, [&](const ClassRecord& r) { return r.property(p_property); });
 }
 
+const ConstantRecord* find_constant(const godot::StringName& p_class,
+                                    const godot::StringName& p_constant) {
+    return walk<const ConstantRecord*>(
+        p_class, [&](const ClassRecord& r) { return r.constant(p_constant); });
+}
+
 bool overrides_virtual(const godot::StringName& p_class, const godot::StringName& p_virtual) {
     return walk<bool>(p_class, [&](const ClassRecord& r) { return r.overrides(p_virtual); });
 }

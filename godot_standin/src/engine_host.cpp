@@ -226,15 +226,8 @@ bool EngineHost::set(godot::Object* p_object, const std::string& p_property,
 }
 
 godot::Variant EngineHost::constant(const std::string& p_class, const std::string& p_name) const {
-    const godot::StringName name = from_utf8(p_name);
-    const ClassRecord* record = find_class(from_utf8(p_class));
-    for (int depth = 0; record != nullptr && depth < 64; ++depth) {
-        if (const ConstantRecord* constant = record->constant(name)) {
-            return godot::Variant(constant->value);
-        }
-        record = record->parent.is_empty() ? nullptr : find_class(record->parent);
-    }
-    return godot::Variant();
+    const ConstantRecord* constant = find_constant(from_utf8(p_class), from_utf8(p_name));
+    return constant != nullptr ? godot::Variant(constant->value) : godot::Variant();
 }
 
 // ---- Signals -------------------------------------------------------------

@@ -63,6 +63,8 @@ const godot::MethodInfo* find_signal(const godot::StringName& p_class,
                                      const godot::StringName& p_signal);
 const PropertyRecord* find_property(const godot::StringName& p_class,
                                     const godot::StringName& p_property);
+const ConstantRecord* find_constant(const godot::StringName& p_class,
+                                    const godot::StringName& p_constant);
 bool overrides_virtual(const godot::StringName& p_class, const godot::StringName& p_virtual);
 
 }  // namespace godot_standin

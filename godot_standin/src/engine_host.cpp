@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 
 #include <godot_cpp/core/memory.hpp>
 
 #include "callable_factory.hpp"
+#include "engine_errors.hpp"
 #include "script_calls.hpp"
 
 namespace godot_standin {
@@ -83,13 +83,7 @@ void EngineHost::get_godot_version2(GDExtensionGodotVersion2* r_version) {
 
 void EngineHost::print_error(const char* p_description, const char* p_function, const char*,
                              int32_t, GDExtensionBool) {
-    const std::string description = p_description != nullptr ? p_description : "";
-    const std::string function = p_function != nullptr ? p_function : "";
-    if (EngineHost* host = current()) {
-        host->record_error(ErrorKind::Engine, description, function);
-        return;
-    }
-    std::fprintf(stderr, "ERROR: %s (in %s)\n", description.c_str(), function.c_str());
+    godot::internal::report_engine_error(p_description != nullptr ? p_description : "", p_function);
 }
 
 bool EngineHost::load(GDExtensionInitializationFunction p_entry,

@@ -13,12 +13,8 @@ QOPDesktopClient::QOPDesktopClient() : QOPDesktopClient(qop::desktop::create_def
 QOPDesktopClient::QOPDesktopClient(std::unique_ptr<qop::desktop::DesktopPlatform> platform)
     : session_client(std::make_unique<qop::desktop::DesktopSessionClient>(std::move(platform))) {}
 
-QOPDesktopClient::~QOPDesktopClient() {
-    // The worker must be joined before the memory it reports into goes away.
-    if (session_client) {
-        session_client->disconnect();
-    }
-}
+// The session client disconnects (joins its worker) as it is destroyed.
+QOPDesktopClient::~QOPDesktopClient() = default;
 
 void QOPDesktopClient::_exit_tree() {
     disconnect_desktop();

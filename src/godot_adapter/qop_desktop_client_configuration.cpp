@@ -23,6 +23,8 @@ void QOPDesktopClient::configure(int64_t app_id, const godot::String& environmen
 }
 
 bool QOPDesktopClient::attach() {
+    // The engine name, the process id (the game's own) and the timeouts keep
+    // the defaults of the session options.
     qop::desktop::DesktopAttachOptions options;
     options.environment = environment;
     options.pipe_endpoint_override = pipe_endpoint_override;
@@ -31,14 +33,10 @@ bool QOPDesktopClient::attach() {
     options.app_id = resolve_app_id(app_id);
     godot::OS* const os = godot::OS::get_singleton();
     options.executable_path = os != nullptr ? to_std_string(os->get_executable_path()) : "";
-    options.process_id = 0;  // the session client fills in the game's own
     options.sdk_version = kSdkVersion;
-    options.engine = "godot";
     options.engine_version = resolve_engine_version();
     options.auto_launch = auto_launch;
     options.auto_reconnect = auto_reconnect;
-    options.attach_timeout_ms = 5000;
-    options.command_timeout_ms = 30000;
 
     if (!session_client) {
         return false;

@@ -21,34 +21,22 @@ void QOPDesktopClient::_exit_tree() {
 }
 
 bool QOPDesktopClient::get_is_attached() const {
-    return session_client && session_client->is_attached();
+    return session_client->is_attached();
 }
 
 int64_t QOPDesktopClient::get_connection_state() const {
-    if (!session_client) {
-        return DISCONNECTED;
-    }
     return static_cast<int64_t>(session_client->connection_state());
 }
 
 godot::Dictionary QOPDesktopClient::get_current_session() const {
-    if (!session_client) {
-        return godot::Dictionary();
-    }
     return session_to_dictionary(session_client->attached_session());
 }
 
 godot::Dictionary QOPDesktopClient::get_capabilities() const {
-    if (!session_client) {
-        return godot::Dictionary();
-    }
     return capabilities_to_dictionary(session_client->attached_session().capabilities);
 }
 
 bool QOPDesktopClient::supports_capability(int64_t field_number) const {
-    if (!session_client) {
-        return false;
-    }
     // Only the low 32 bits count, read as a signed number: anything below 1
     // needs no capability.
     return session_client->has_capability(

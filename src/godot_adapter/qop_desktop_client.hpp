@@ -123,6 +123,7 @@ private:
     bool check_achievement_key(const godot::String& achievement_key);
     void emit_invalid_input(const char* message);
 
+    // Created by both constructors, so never null.
     std::unique_ptr<qop::desktop::DesktopSessionClient> session_client;
     std::uint32_t app_id = 0;
     std::string environment = "prod";

@@ -25,9 +25,6 @@ godot::String QOPDesktopClient::submit_desktop_command(std::uint32_t command,
                                                        std::string string_value,
                                                        std::string content_json,
                                                        std::vector<std::uint8_t> content_bytes) {
-    if (!session_client) {
-        return godot::String();
-    }
     // An empty id means refused; the session client has queued the reason as
     // an error event for the next poll_events.
     const std::string request_id =

@@ -38,18 +38,13 @@ bool QOPDesktopClient::attach() {
     options.auto_launch = auto_launch;
     options.auto_reconnect = auto_reconnect;
 
-    if (!session_client) {
-        return false;
-    }
     // A refusal has queued an error event; the script sees it at its next
     // poll_events.
     return session_client->start(std::move(options));
 }
 
 void QOPDesktopClient::disconnect_desktop() {
-    if (session_client) {
-        session_client->disconnect();
-    }
+    session_client->disconnect();
 }
 
 godot::String QOPDesktopClient::get_sdk_version() const {

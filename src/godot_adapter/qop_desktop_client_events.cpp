@@ -49,9 +49,6 @@ void emit_event(godot::Object& node, const DesktopSessionEvent& event) {
 }  // namespace
 
 void QOPDesktopClient::poll_events() {
-    if (!session_client) {
-        return;
-    }
     // The batch is local: a handler may poll again, disconnect, attach or
     // free this node while it is being emitted.
     const std::vector<DesktopSessionEvent> events = session_client->drain_events();

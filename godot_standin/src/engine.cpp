@@ -2,6 +2,8 @@
 
 #include <godot_standin/engine_host.hpp>
 
+#include "engine_version_info.hpp"
+
 namespace godot {
 
 Engine* Engine::get_singleton() {
@@ -19,17 +21,7 @@ Dictionary Engine::get_version_info() const {
     if (host != nullptr) {
         return host->version_info();
     }
-    Dictionary info;
-    info["major"] = 4;
-    info["minor"] = 7;
-    info["patch"] = 0;
-    info["hex"] = 0x040700;
-    info["status"] = "stable";
-    info["build"] = "standin";
-    info["hash"] = "";
-    info["timestamp"] = 0;
-    info["string"] = "4.7.0-stable (standin)";
-    return info;
+    return godot_standin::internal::version_info_dictionary(godot_standin::EngineVersion{});
 }
 
 }  // namespace godot

@@ -7,6 +7,7 @@
 
 #include "callable_factory.hpp"
 #include "engine_errors.hpp"
+#include "engine_version_info.hpp"
 #include "script_calls.hpp"
 
 namespace godot_standin {
@@ -21,9 +22,9 @@ godot::String from_utf8(const std::string& p_text) {
 }  // namespace
 
 EngineHost::EngineHost(EngineVersion p_version)
-    : previous_(active_host.load()), version_(p_version) {
-    version_string_ = std::to_string(version_.major) + "." + std::to_string(version_.minor) + "." +
-                      std::to_string(version_.patch) + "-stable (standin)";
+    : previous_(active_host.load()),
+      version_(p_version),
+      version_string_(internal::version_text(p_version)) {
     active_host.store(this);
 }
 
@@ -72,8 +73,7 @@ void EngineHost::get_godot_version2(GDExtensionGodotVersion2* r_version) {
     r_version->major = host->version_.major;
     r_version->minor = host->version_.minor;
     r_version->patch = host->version_.patch;
-    r_version->hex =
-        (host->version_.major << 16) | (host->version_.minor << 8) | host->version_.patch;
+    r_version->hex = internal::version_hex(host->version_);
     r_version->status = "stable";
     r_version->build = "standin";
     r_version->hash = "";
@@ -313,17 +313,7 @@ godot::Dictionary EngineHost::version_info() const {
     if (custom_version_info_) {
         return version_info_;
     }
-    godot::Dictionary info;
-    info["major"] = version_.major;
-    info["minor"] = version_.minor;
-    info["patch"] = version_.patch;
-    info["hex"] = (version_.major << 16) | (version_.minor << 8) | version_.patch;
-    info["status"] = "stable";
-    info["build"] = "standin";
-    info["hash"] = "";
-    info["timestamp"] = 0;
-    info["string"] = godot::String(version_string_.c_str());
-    return info;
+    return internal::version_info_dictionary(version_);
 }
 
 }  // namespace godot_standin

@@ -6,7 +6,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
 qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" "${QOP_WINDOWS_PACKAGES[@]}"
 qop_ensure_cross_protobuf
-mkdir -p "$QOP_BUILD_ROOT"
 
 qop_log "native release build"
 qop_configure_and_build "$QOP_BUILD_ROOT/release-native" -DCMAKE_BUILD_TYPE=Release -DQOP_BUILD_TESTS=OFF

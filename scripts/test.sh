@@ -31,7 +31,6 @@ done
 lane_native() {
     qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" || return 1
     local dir="$QOP_BUILD_ROOT/native"
-    mkdir -p "$QOP_BUILD_ROOT"
     qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=Debug -DQOP_WERROR=ON \
         -DQOP_SANITIZE=address,undefined || return 1
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -41,7 +40,6 @@ lane_native() {
 lane_tsan() {
     qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" || return 1
     local dir="$QOP_BUILD_ROOT/tsan"
-    mkdir -p "$QOP_BUILD_ROOT"
     qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOP_WERROR=ON \
         -DQOP_SANITIZE=thread || return 1
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
@@ -52,7 +50,6 @@ lane_windows() {
     qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" "${QOP_WINDOWS_PACKAGES[@]}" || return 1
     qop_ensure_cross_protobuf || return 1
     local dir="$QOP_BUILD_ROOT/windows"
-    mkdir -p "$QOP_BUILD_ROOT"
     local opts
     mapfile -t opts < <(qop_windows_cmake_options)
     qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=Release -DQOP_WERROR=ON "${opts[@]}" || return 1

@@ -85,6 +85,8 @@ qop_ensure_cross_protobuf() {
 qop_configure_and_build() {
     local dir="$1"
     shift
+    # The configure log sits next to the folder.
+    mkdir -p "$(dirname "$dir")"
     cmake -S "$QOP_REPO_ROOT" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 \
         || { mkdir -p "$dir"; cat "$dir.configure.log" >&2; return 1; }
     cmake --build "$dir" -j "$QOP_JOBS" || return 1

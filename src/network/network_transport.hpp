@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,6 +53,18 @@ public:
     // Queues one payload; the next poll writes it.
     virtual bool send(const std::vector<std::uint8_t>& payload, std::string& error) = 0;
     virtual void close() = 0;
+    // May be called from any thread while another thread is inside connect():
+    // makes that connect, and any connect that starts before the next close(),
+    // fail promptly. Does nothing else; the connecting thread still owns the
+    // object and closes it.
+    virtual void cancel() = 0;
+    // True when send() would accept `frames` more payloads of `payload_bytes`
+    // bytes in all right now (ignoring each payload's own size limit).
+    virtual bool send_queue_can_take(std::size_t frames, std::uint64_t payload_bytes) const = 0;
+    // True when they would fit an empty send queue: false means such a batch
+    // can never be queued whole.
+    virtual bool send_queue_could_ever_take(std::size_t frames,
+                                            std::uint64_t payload_bytes) const = 0;
     virtual TransportState state() const = 0;
     virtual std::uint8_t envelope_version() const = 0;
     virtual std::uint8_t player_slot() const = 0;

@@ -44,8 +44,23 @@ public:
     std::uint8_t player_slot() const override { return player_slot_; }
     std::uint8_t host_slot() const override { return host_slot_; }
     const std::vector<SlotRosterEntry>& slot_roster() const override { return roster_; }
+    void cancel() override {}
+    bool send_queue_can_take(std::size_t frames, std::uint64_t payload_bytes) const override {
+        return queue_fits(send_queue_.size(), queued_bytes_, frames, payload_bytes);
+    }
+    bool send_queue_could_ever_take(std::size_t frames,
+                                    std::uint64_t payload_bytes) const override {
+        return queue_fits(0, 0, frames, payload_bytes);
+    }
 
 private:
+    static bool queue_fits(std::size_t queued_frames, std::uint64_t queued_bytes,
+                           std::size_t frames, std::uint64_t payload_bytes) {
+        // Every frame carries its 4-byte length prefix in the queue.
+        return frames <= kMaxQueuedFrames - queued_frames &&
+               payload_bytes + kReliableLengthBytes * static_cast<std::uint64_t>(frames) <=
+                   kMaxQueuedBytes - queued_bytes;
+    }
     bool fail(std::string message, std::string& error);
     bool write_reliable_frame(const std::string& bytes, SocketDeadline deadline,
                               std::string& error);

@@ -37,6 +37,14 @@ public:
     std::uint8_t host_slot() const override { return host_slot_; }
     const std::vector<SlotRosterEntry>& slot_roster() const override { return roster_; }
 
+    void cancel() override {}
+    bool send_queue_can_take(std::size_t frames, std::uint64_t) const override {
+        return frames <= kMaxQueuedDatagrams - send_queue_.size();
+    }
+    bool send_queue_could_ever_take(std::size_t frames, std::uint64_t) const override {
+        return frames <= kMaxQueuedDatagrams;
+    }
+
 private:
     bool flush(std::string& error);
     bool receive(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);

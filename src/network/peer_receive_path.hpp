@@ -1,0 +1,87 @@
+#pragma once
+
+// Everything a room peer does with what the relays deliver: unwrap the
+// envelope, find the sending player, check the frame, filter unreliable
+// ordered packets, reassemble fragmented reliable ones, and hold data that
+// arrives before a client has learnt the session nonce. Complete packets go to
+// the caller's queue; control frames come back as a request to the caller.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "network/peer_nonce_wait.hpp"
+#include "network/peer_ordered_filter.hpp"
+#include "network/peer_reassembly_store.hpp"
+#include "network/peer_slot_table.hpp"
+
+namespace qop::network {
+
+// A complete packet waiting for the engine.
+struct InboundPacket {
+    std::vector<std::uint8_t> bytes;
+    std::int32_t peer = 0;
+    std::int32_t channel = 0;
+    std::int32_t mode = kTransferModeReliable;
+};
+
+// What the connection looks like to the receiver at the moment a frame is
+// handled. The references must outlive the call.
+struct PeerReceiveView {
+    const PeerSlotTable& slots;
+    std::int32_t unique_id = 0;
+    std::uint64_t session_nonce = 0;
+    const std::string& host_player_id;  // the room host's player id
+};
+
+enum class InboundControl {
+    None,
+    // The host announced its session nonce (result.nonce); only reported to a
+    // client, for a non-zero nonce sent from slot 1.
+    SessionAnnounce,
+    // The host told this player to leave (sender is the host, nonce is ours).
+    HostDisconnect,
+};
+
+struct InboundResult {
+    InboundControl control = InboundControl::None;
+    std::uint64_t nonce = 0;
+};
+
+class PeerReceivePath {
+public:
+    explicit PeerReceivePath(ReassemblyLimits reassembly_limits = {},
+                             NonceWaitLimits hold_limits = {});
+
+    // One frame as a relay transport delivered it. Complete packets are
+    // appended to `inbound`. Malformed, foreign, stale, duplicate or
+    // over-limit input is dropped without a word.
+    InboundResult on_relay_frame(const std::vector<std::uint8_t>& frame, bool reliable,
+                                 const PeerReceiveView& view, std::int64_t now_ns,
+                                 std::deque<InboundPacket>& inbound);
+
+    // A client that has just learnt the nonce (in `view`) judges the data
+    // frames it held meanwhile, in arrival order: those carrying the nonce are
+    // delivered, the rest dropped.
+    void release_held(const PeerReceiveView& view, std::int64_t now_ns,
+                      std::deque<InboundPacket>& inbound);
+
+    // Drops partial messages older than the age limit.
+    void expire(std::int64_t now_ns);
+    // A player left: forget its ordering state, partial messages and held frames.
+    void forget_peer(std::int32_t peer, const std::string& player_id);
+    // A connection ended: nothing of it may reach the next one.
+    void clear();
+
+    const ReassemblyStore& reassembly() const { return reassembly_; }
+    std::size_t held_frame_count() const { return held_.size(); }
+
+private:
+    ReassemblyStore reassembly_;
+    OrderedSequenceFilter ordered_;
+    BoundedHold<HeldInboundFrame> held_;
+};
+
+}  // namespace qop::network

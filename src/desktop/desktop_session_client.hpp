@@ -67,6 +67,8 @@ private:
     void run_worker(DesktopAttachOptions options);
     bool connect_and_attach(const DesktopAttachOptions& options, DesktopTransport& transport,
                             bool& terminal);
+    bool connect_transport(const DesktopAttachOptions& options, DesktopTransport& transport,
+                           const std::string& endpoint, SdkError& error);
     bool run_session(const DesktopAttachOptions& options, DesktopTransport& transport);
     void maybe_launch_desktop_client(const DesktopAttachOptions& options, bool& launch_attempted,
                                      std::int32_t& fast_retries);
@@ -78,6 +80,8 @@ private:
     void return_to_outgoing_front(std::deque<QueuedCommand> commands);
     bool handle_server_message(const DecodedServerMessage& message, bool during_attach);
     void expire_pending_commands();
+    // The nearest deadline of the pending commands; the clock's end when none.
+    SteadyTimePoint earliest_pending_deadline() const;
     void fail_pending_commands(const SdkError& error);
     void complete_command(const std::string& request_id, std::string code, std::string message);
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <iterator>
 #include <utility>
 
@@ -175,6 +176,14 @@ void DesktopSessionClient::expire_pending_commands() {
             ++entry;
         }
     }
+}
+
+SteadyTimePoint DesktopSessionClient::earliest_pending_deadline() const {
+    SteadyTimePoint earliest = SteadyTimePoint::max();
+    for (const auto& entry : pending) {
+        earliest = std::min(earliest, entry.second.deadline);
+    }
+    return earliest;
 }
 
 void DesktopSessionClient::fail_pending_commands(const SdkError& error) {

@@ -22,7 +22,8 @@ struct DesktopSessionTiming {
     // request or a queued command is noticed.
     std::int64_t attach_poll_ms = 25;
     std::int64_t session_poll_ms = 10;
-    // Source of the attach and command deadlines; empty means the steady clock.
+    // Source of the attach and command deadlines and of the end of the retry
+    // wait; empty means the steady clock.
     SteadyClockReader now;
 };
 

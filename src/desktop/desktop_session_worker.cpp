@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <chrono>
 #include <exception>
 #include <utility>
 
@@ -45,6 +47,28 @@ private:
     DesktopTransport*& slot;
     bool published = false;
 };
+
+// The longest single sleep of the retry wait; a far deadline is approached
+// in steps, so that no duration near the clock's range reaches the
+// condition variable, whose own arithmetic would overflow.
+constexpr std::chrono::nanoseconds kLongestSleep = std::chrono::hours(1);
+
+std::chrono::nanoseconds bounded_sleep(SteadyTimePoint::duration left) {
+    const auto wanted = std::chrono::duration_cast<std::chrono::nanoseconds>(left);
+    if (wanted <= std::chrono::nanoseconds::zero()) {
+        return std::chrono::nanoseconds::zero();
+    }
+    return std::min(wanted, kLongestSleep);
+}
+
+// From `reading` to `until` in whole milliseconds, rounded up so that a
+// wait of that length never ends before `until`.
+std::int64_t whole_milliseconds_until(SteadyTimePoint reading, SteadyTimePoint until) {
+    if (until <= reading) {
+        return 0;
+    }
+    return std::chrono::ceil<std::chrono::milliseconds>(until - reading).count();
+}
 
 SdkError make_incompatible_protocol_error(const AttachedSession& answer) {
     SdkError error;
@@ -128,9 +152,22 @@ void DesktopSessionClient::maybe_launch_desktop_client(const DesktopAttachOption
 }
 
 bool DesktopSessionClient::wait_before_retry(std::int64_t milliseconds) {
-    std::unique_lock<std::mutex> lock(wake_mutex);
-    return wake.wait_for(lock, std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0),
-                         [this] { return stop_requested.load(); });
+    const SteadyTimePoint retry_at = deadline_after(now(), milliseconds);
+    for (;;) {
+        // Commands written before the pipe closed keep their time-out while
+        // the desktop client is away: the wait wakes for the nearest one.
+        expire_pending_commands();
+        const SteadyTimePoint reading = now();
+        if (reading >= retry_at) {
+            return stop_requested.load();
+        }
+        const SteadyTimePoint wake_at = std::min(retry_at, earliest_pending_deadline());
+        std::unique_lock<std::mutex> lock(wake_mutex);
+        if (wake.wait_for(lock, bounded_sleep(wake_at - reading),
+                          [this] { return stop_requested.load(); })) {
+            return true;
+        }
+    }
 }
 
 void DesktopSessionClient::end_worker() {
@@ -159,7 +196,7 @@ bool DesktopSessionClient::connect_and_attach(const DesktopAttachOptions& option
     set_state(ConnectionState::CONNECTING, "desktop-session-connecting");
     const std::string endpoint = platform->resolve_pipe_endpoint(options);
     SdkError error;
-    if (!transport.connect(endpoint, options.attach_timeout_ms, error)) {
+    if (!connect_transport(options, transport, endpoint, error)) {
         if (stop_requested.load()) {
             return false;
         }
@@ -193,6 +230,7 @@ bool DesktopSessionClient::connect_and_attach(const DesktopAttachOptions& option
 
     const SteadyTimePoint deadline = deadline_after(now(), options.attach_timeout_ms);
     while (!stop_requested.load() && now() < deadline) {
+        expire_pending_commands();
         std::vector<std::uint8_t> frame;
         SdkError read_error;
         const ReceiveResult result =
@@ -260,6 +298,41 @@ bool DesktopSessionClient::connect_and_attach(const DesktopAttachOptions& option
     }
     emit_error(make_session_required_error("Desktop session attach timed out"));
     return false;
+}
+
+bool DesktopSessionClient::connect_transport(const DesktopAttachOptions& options,
+                                             DesktopTransport& transport,
+                                             const std::string& endpoint, SdkError& error) {
+    // The connect may wait for the whole attach time-out while the desktop
+    // client is away. It is cut into slices that end at the deadlines of the
+    // commands still pending from an earlier session, so that each expires
+    // on time; a slice that ran out is no failure of the attempt.
+    const SteadyTimePoint give_up_at = deadline_after(now(), options.attach_timeout_ms);
+    bool first_slice = true;
+    for (;;) {
+        expire_pending_commands();
+        const SteadyTimePoint reading = now();
+        const SteadyTimePoint slice_end = earliest_pending_deadline();
+        const bool cut_short = slice_end < give_up_at;
+        std::int64_t timeout_ms = options.attach_timeout_ms;
+        if (cut_short) {
+            timeout_ms = whole_milliseconds_until(reading, slice_end);
+        } else if (!first_slice) {
+            timeout_ms = whole_milliseconds_until(reading, give_up_at);
+        }
+        first_slice = false;
+        error = SdkError{};
+        if (transport.connect(endpoint, timeout_ms, error)) {
+            return true;
+        }
+        if (!cut_short || stop_requested.load()) {
+            return false;
+        }
+        const SteadyTimePoint after = now();
+        if (after < slice_end || after >= give_up_at) {
+            return false;
+        }
+    }
 }
 
 bool DesktopSessionClient::run_session(const DesktopAttachOptions& options,

@@ -1,0 +1,99 @@
+// The desktop client goes away for good: what the game still learns.
+
+#include "desktop_threads/session_harness.hpp"
+
+namespace qop::desktop::session_tests {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Writes one command that the desktop never answers, then closes the pipe
+// with every later connect meeting `away`. Returns the command's id.
+std::string leave_a_command_pending(SessionHarness& h, const DesktopAttachOptions& options,
+                                    const ConnectBehaviour& away) {
+    h.desktop->set_command_handler(ignore_commands());
+    EXPECT_TRUE(h.start_and_attach(options));
+    const std::string id = h.client->submit_command(1, 0, "", "", {});
+    EXPECT_TRUE(wait_until([&] { return h.desktop->command_requests().size() == 1; }));
+    h.desktop->set_connect_behaviour(away);
+    EXPECT_TRUE(h.desktop->close_pipe());
+    return id;
+}
+
+std::size_t index_of_completion(const Events& events, const std::string& id) {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (events[i].kind == Kind::CommandCompleted && events[i].result.request_id == id) {
+            return i;
+        }
+    }
+    return events.size();
+}
+
+TEST(DesktopSessionAway, PendingCommandExpiresWhileNoSessionIsAttached) {
+    struct Case {
+        const char* name;
+        ConnectBehaviour away;
+        bool hand_moved_clock;
+        ConnectionState expires_in;
+    };
+    const std::vector<Case> cases = {
+        // The retry wait (a minute on the test's clock) wakes for the
+        // command's deadline and lets it expire without ending early.
+        {"retry wait",
+         ConnectBehaviour::refuse(
+             make_session_required_error("Timed out connecting to the desktop session pipe")),
+         true, ConnectionState::RETRY_WAIT},
+        // A connect that would wait the whole attach time-out for an absent
+        // desktop is cut at the command's deadline and then goes on.
+        {"connecting", ConnectBehaviour::absent(), false, ConnectionState::CONNECTING},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ManualClock clock;
+        DesktopSessionTiming timing = fast_timing();
+        DesktopAttachOptions options = test_options();
+        options.attach_timeout_ms = 60000;
+        if (c.hand_moved_clock) {
+            timing.now = clock.reader();
+            timing.retry_wait_ms = 60000;
+            options.command_timeout_ms = 200;
+        } else {
+            timing.retry_wait_ms = 1;
+            options.command_timeout_ms = 500;
+        }
+        SessionHarness h(timing);
+        const std::string id = leave_a_command_pending(h, options, c.away);
+        if (c.hand_moved_clock) {
+            ASSERT_TRUE(h.wait_for_state(ConnectionState::RETRY_WAIT));
+            // The clock has not moved: the command is not due yet.
+            EXPECT_EQ(count_kind(h.log, Kind::CommandCompleted), 0u);
+            clock.advance(milliseconds(200));
+        }
+        ASSERT_TRUE(
+            h.wait_for([](const Events& e) { return count_kind(e, Kind::CommandCompleted) == 1; }));
+
+        const std::size_t done = index_of_completion(h.log, id);
+        ASSERT_LT(done, h.log.size());
+        ASSERT_GE(done, 1u);
+        EXPECT_FALSE(h.log[done].result.success);
+        EXPECT_EQ(h.log[done].result.code, "DESKTOP_SESSION_REQUIRED");
+        EXPECT_EQ(h.log[done].result.message, "Desktop session command timed out");
+        // Nothing ended the phase the command expired in.
+        EXPECT_EQ(h.log[done - 1].kind, Kind::StateChanged);
+        EXPECT_EQ(h.log[done - 1].state, c.expires_in);
+        EXPECT_EQ(count_kind(h.log, Kind::Detached), 1u);
+        if (!c.hand_moved_clock) {
+            EXPECT_EQ(count_kind(h.log, Kind::Error), 0u);
+            const std::vector<std::int64_t> timeouts = h.desktop->connect_timeouts();
+            ASSERT_GE(timeouts.size(), 2u);
+            EXPECT_LE(timeouts[1], 500);  // the slice that ended at the deadline
+        }
+
+        // The disconnect completes nothing twice.
+        h.finish();
+        EXPECT_EQ(completion_counts(h.log), (std::map<std::string, int>{{id, 1}}));
+    }
+}
+
+}  // namespace
+}  // namespace qop::desktop::session_tests

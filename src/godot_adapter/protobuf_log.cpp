@@ -1,0 +1,15 @@
+#include "godot_adapter/protobuf_log.hpp"
+
+#include <google/protobuf/stubs/logging.h>
+
+namespace qop::godot_adapter {
+
+void silence_protobuf_log() {
+    // Held for the library's lifetime: the Windows library carries its own
+    // runtime, so nobody else is silenced there; where the runtime is shared
+    // the silence ends when this library is unloaded.
+    static const google::protobuf::LogSilencer silencer;
+    static_cast<void>(silencer);
+}
+
+}  // namespace qop::godot_adapter

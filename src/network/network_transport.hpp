@@ -79,6 +79,13 @@ public:
 // which cannot be interrupted, excepted).
 inline constexpr std::chrono::milliseconds kRelayHandshakeDeadline{5000};
 
+// One poll reads at most this much, so that a relay that sends faster than
+// the game drains cannot hold the caller's thread or grow its memory without
+// bound; the rest stays in the socket for the next poll. The TCP budget
+// still lets a 60 Hz loop take several MiB per frame.
+inline constexpr std::size_t kTcpPollReceiveBudgetBytes = 4u * 1024 * 1024;
+inline constexpr std::size_t kUdpPollDatagramBudget = 1024;
+
 // Tests shorten the handshake deadline; everyone else takes the default.
 std::unique_ptr<NetworkTransport> make_tcp_transport(
     std::chrono::milliseconds handshake_deadline = kRelayHandshakeDeadline);

@@ -232,10 +232,14 @@ bool TcpTransport::flush_send_queue(std::string& error) {
 
 bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frames,
                                    std::string& error) {
-    for (;;) {
+    // What is not read within the budget stays in the socket for the next
+    // poll; a frame cut in half stays in the reader.
+    std::size_t budget = kTcpPollReceiveBudgetBytes;
+    while (budget > 0) {
         const std::int64_t received =
-            receive_some(socket_, receive_chunk_.data(), receive_chunk_.size());
+            receive_some(socket_, receive_chunk_.data(), std::min(receive_chunk_.size(), budget));
         if (received > 0) {
+            budget -= static_cast<std::size_t>(received);
             reader_.append(receive_chunk_.data(), static_cast<std::size_t>(received));
             // Cutting after every chunk keeps the buffer at one partial frame,
             // and frames that arrived whole before a close are still handed
@@ -253,6 +257,7 @@ bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frame
         }
         return fail("TCP transport receive failed", error);
     }
+    return true;
 }
 
 void TcpTransport::close() {

@@ -187,7 +187,8 @@ bool UdpTransport::flush(std::string& error) {
 }
 
 bool UdpTransport::receive(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) {
-    for (;;) {
+    // Datagrams beyond the budget wait in the socket for the next poll.
+    for (std::size_t taken = 0; taken < kUdpPollDatagramBudget; ++taken) {
         bool oversized = false;
         const std::int64_t received =
             receive_datagram(socket_, receive_buffer_.data(), receive_buffer_.size(), oversized);
@@ -206,6 +207,7 @@ bool UdpTransport::receive(std::vector<std::vector<std::uint8_t>>& frames, std::
         }
         return fail(error, "UDP transport receive failed");
     }
+    return true;
 }
 
 void UdpTransport::close() {

@@ -59,10 +59,14 @@ public:
 private:
     static bool queue_fits(std::size_t queued_frames, std::uint64_t queued_bytes,
                            std::size_t frames, std::uint64_t payload_bytes) {
-        // Every frame carries its 4-byte length prefix in the queue.
-        return frames <= kMaxQueuedFrames - queued_frames &&
-               payload_bytes + kReliableLengthBytes * static_cast<std::uint64_t>(frames) <=
-                   kMaxQueuedBytes - queued_bytes;
+        if (frames > kMaxQueuedFrames - queued_frames) {
+            return false;
+        }
+        // Every frame carries its 4-byte length prefix in the queue. Compared
+        // as "what is left" so that no size the caller names can wrap.
+        const std::uint64_t room = kMaxQueuedBytes - queued_bytes;
+        const std::uint64_t prefixes = kReliableLengthBytes * static_cast<std::uint64_t>(frames);
+        return prefixes <= room && payload_bytes <= room - prefixes;
     }
     // close() without forgetting a cancel: connect() starts with it.
     void release();

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <thread>
+#include <tuple>
 
 #include "relay_udp/udp_transport_test_support.hpp"
 
@@ -152,6 +153,22 @@ TEST_F(UdpTraffic, ARelayThatKeepsSendingLetsEveryPollReturnInOrder) {
     EXPECT_GT(received, 0u);
     EXPECT_TRUE(in_order);
     EXPECT_LE(most_in_one_poll, kUdpPollDatagramBudget);
+}
+
+TEST_F(UdpTraffic, RoomForABatchCountsDatagramsOnly) {
+    start();
+    std::string error;
+    ASSERT_TRUE(a_->send(Bytes{1}, error)) << error;
+    // {datagrams, payload bytes, fits with one queued, fits an empty queue}
+    const std::tuple<std::size_t, std::uint64_t, bool, bool> cases[] = {
+        {0, 0, true, true},       {255, 255, true, true},      {256, 256, false, true},
+        {257, 257, false, false}, {1, UINT64_MAX, true, true},
+    };
+    for (const auto& [datagrams, bytes, fits_now, fits_ever] : cases) {
+        SCOPED_TRACE(std::to_string(datagrams) + " datagrams");
+        EXPECT_EQ(a_->send_queue_can_take(datagrams, bytes), fits_now);
+        EXPECT_EQ(a_->send_queue_could_ever_take(datagrams, bytes), fits_ever);
+    }
 }
 
 struct LimitCase {

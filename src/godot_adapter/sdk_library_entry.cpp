@@ -4,6 +4,7 @@
 #include <godot_cpp/core/defs.hpp>
 
 #include "godot_adapter/qop_desktop_client.hpp"
+#include "godot_adapter/qop_multiplayer_peer.hpp"
 
 namespace qop::godot_adapter {
 namespace {
@@ -18,6 +19,7 @@ void initialize_sdk_module(godot::ModuleInitializationLevel level) {
         return;
     }
     godot::ClassDB::register_class<QOPDesktopClient>();
+    godot::ClassDB::register_class<QOPMultiplayerPeer>();
 }
 
 }  // namespace qop::godot_adapter

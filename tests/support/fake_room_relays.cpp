@@ -38,7 +38,11 @@ std::string FakeRoomRelays::descriptor_json(const std::string& token) const {
            R"(,"transports":{"tcp":{"host":"127.0.0.1","port":)" + std::to_string(tcp_->port()) +
            R"(,"frameMaxBytes":)" + std::to_string(options_.tcp_frame_max_bytes) +
            R"(},"rawUdp":{"host":"127.0.0.1","port":)" + std::to_string(udp_->port()) +
-           R"(,"payloadMaxBytes":)" + std::to_string(options_.udp_payload_max_bytes) + "}}}";
+           R"(,"payloadMaxBytes":)" +
+           std::to_string(options_.descriptor_udp_payload_max_bytes != 0
+                              ? options_.descriptor_udp_payload_max_bytes
+                              : options_.udp_payload_max_bytes) +
+           "}}}";
 }
 
 godot::Dictionary FakeRoomRelays::context_for(const std::string& player_id) const {

@@ -27,7 +27,8 @@ struct FakeRoomOptions {
     std::uint32_t udp_payload_max_bytes = 1200;
     // What the descriptors announce.
     std::uint32_t tcp_frame_max_bytes = 65536;
-    std::int64_t expires_at_unix_seconds = 4102444800;  // 2100-01-01
+    std::uint32_t descriptor_udp_payload_max_bytes = 0;  // 0: the relay's limit
+    std::int64_t expires_at_unix_seconds = 4102444800;   // 2100-01-01
 };
 
 class FakeRoomRelays {

@@ -17,9 +17,7 @@ using namespace std::chrono_literals;
 using godot::MultiplayerPeer;
 
 TEST(PeerHandOver, TwoPlayersConnectWhilePollingAndExchangeAPacketRepeatedly) {
-    qop::test::FakeRoomOptions options;
-    options.seats = {{"tok-host", "host-player", 1}, {"tok-two", "player-two", 2}};
-    qop::test::FakeRoomRelays relays(options);
+    qop::test::FakeRoomRelays relays(qop::test::two_player_room());
     std::string error;
     ASSERT_TRUE(relays.start(error)) << error;
     auto clock = std::make_shared<qop::test::ManualMonotonicClock>();

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "network/data_plane_envelope.hpp"
+#include "network/peer_data_frame.hpp"
 
 namespace qop::network {
 namespace {
@@ -14,7 +15,6 @@ constexpr std::uint32_t kPeerFrameP2pMetadata = 0x47505047;
 
 // At or below this limit the relay's framing leaves nothing for a chunk.
 constexpr std::uint32_t kLargestUnusableFrameLimit = 2048;
-constexpr std::uint64_t kChunkFrameOverhead = 33;
 
 // Sets the route fields for `target_peer`. A positive target that is no slot
 // at all gets target slot 0, which the encoder refuses, rather than a
@@ -45,14 +45,12 @@ bool reliable_chunk_size(std::uint32_t frame_max_bytes, std::uint32_t& chunk_siz
     if (frame_max_bytes <= kLargestUnusableFrameLimit) {
         return false;
     }
-    // What a relay frame of F bytes leaves for a chunk once the relay's own
-    // framing and the peer frame header are paid for.
     const std::uint64_t usable = (3 * static_cast<std::uint64_t>(frame_max_bytes) - 6144) / 4;
-    if (usable <= kChunkFrameOverhead) {
+    if (usable <= kPeerFrameHeaderBytes) {
         return false;
     }
     chunk_size = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(usable - kChunkFrameOverhead, kMaxReliableChunkBytes));
+        std::min<std::uint64_t>(usable - kPeerFrameHeaderBytes, kMaxReliableChunkBytes));
     return true;
 }
 

@@ -175,9 +175,7 @@ TEST_F(RoomFaults, NothingAfterTheHostsDisconnectNoticeInTheSameReadIsHandled) {
 }
 
 TEST_F(RoomFaults, TargetsThatLeaveNobodyAreRefusedAndTheSessionStays) {
-    qop::test::FakeRoomOptions two_players;
-    two_players.seats = {{"tok-host", "host-player", 1}, {"tok-two", "player-two", 2}};
-    start_connected(two_players);
+    start_connected(qop::test::two_player_room());
     room->pump_rounds(10);
     const std::size_t sent_before = data_envelopes_from(*room, 1);
     for (const Mode mode : {Mode::TRANSFER_MODE_RELIABLE, Mode::TRANSFER_MODE_UNRELIABLE,

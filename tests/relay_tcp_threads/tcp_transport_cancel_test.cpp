@@ -13,8 +13,6 @@ using network::TransportEndpoint;
 using std::chrono::milliseconds;
 
 constexpr char kCancelled[] = "TCP transport connect was cancelled";
-// The product aims at tens of milliseconds; loaded machines get far more room.
-constexpr auto kPromptly = std::chrono::seconds(2);
 
 TransportEndpoint loopback_endpoint(std::uint16_t port, std::string token = "tok-host") {
     TransportEndpoint endpoint;
@@ -98,7 +96,7 @@ TEST_P(TcpTransportCancelIn, ThePhaseEndsPromptlyAtARandomPoint) {
             *transport, silence.endpoint, silence.reached, random_delay(random, milliseconds(40)));
         EXPECT_FALSE(outcome.connected) << "cycle " << cycle;
         EXPECT_EQ(outcome.error, kCancelled) << "cycle " << cycle;
-        EXPECT_LT(outcome.after_cancel, kPromptly) << "cycle " << cycle;
+        EXPECT_LT(outcome.after_cancel, kPromptCancelLimit) << "cycle " << cycle;
         EXPECT_EQ(transport->state(), network::TransportState::Failed);
         // The next connect must not inherit the cancel.
         transport->close();

@@ -104,22 +104,37 @@ TEST_F(UdpTraffic, QueueHoldsTwoHundredFiftySixDatagrams) {
 TEST_F(UdpTraffic, ARelayThatKeepsSendingLetsEveryPollReturnInOrder) {
     start();
     const Bytes mine = relay_->session_id_of("player-b");
-    // Several senders together outpace one reader; each numbers its datagrams.
+    // Several senders together outpace one reader; each numbers its datagrams
+    // and sends them in slices until the reader has seen enough.
     constexpr int kSenders = 3;
     constexpr std::uint32_t kEach = 20000;
-    std::atomic<int> finished{0};
-    std::vector<Frames> bursts(kSenders);
+    constexpr std::uint32_t kSlice = 256;
+    // The payload is the last 3 bytes: sender, then its number.
+    const Bytes blank = data_datagram(mine, Bytes(3, 0));
+    std::vector<std::vector<Frames>> slices(kSenders);
     for (int sender = 0; sender < kSenders; ++sender) {
         for (std::uint32_t n = 0; n < kEach; ++n) {
-            bursts[sender].push_back(data_datagram(
-                mine, {static_cast<std::uint8_t>(sender), static_cast<std::uint8_t>(n >> 8),
-                       static_cast<std::uint8_t>(n)}));
+            if (n % kSlice == 0) {
+                slices[sender].emplace_back();
+            }
+            Bytes datagram = blank;
+            datagram[datagram.size() - 3] = static_cast<std::uint8_t>(sender);
+            datagram[datagram.size() - 2] = static_cast<std::uint8_t>(n >> 8);
+            datagram[datagram.size() - 1] = static_cast<std::uint8_t>(n);
+            slices[sender].back().push_back(std::move(datagram));
         }
     }
+    std::atomic<bool> enough{false};
+    std::atomic<int> finished{0};
     std::vector<std::thread> senders;
     for (int sender = 0; sender < kSenders; ++sender) {
         senders.emplace_back([&, sender] {
-            relay_->inject_burst("player-b", bursts[sender]);
+            for (const Frames& slice : slices[sender]) {
+                if (enough) {
+                    break;
+                }
+                relay_->inject_burst("player-b", slice);
+            }
             ++finished;
         });
     }
@@ -143,11 +158,12 @@ TEST_F(UdpTraffic, ARelayThatKeepsSendingLetsEveryPollReturnInOrder) {
             previous = number;
         }
         received += frames.size();
-        if (!healthy || (all_sent && frames.empty()) ||
+        if (!healthy || received >= 4 * kUdpPollDatagramBudget || (all_sent && frames.empty()) ||
             std::chrono::steady_clock::now() > give_up) {
             break;
         }
     }
+    enough = true;
     for (auto& sender : senders) {
         sender.join();
     }

@@ -11,8 +11,6 @@ using network::TransportEndpoint;
 using std::chrono::milliseconds;
 
 constexpr char kCancelled[] = "UDP transport connect was cancelled";
-// The product aims at tens of milliseconds; loaded machines get far more room.
-constexpr auto kPromptly = std::chrono::seconds(2);
 
 TransportEndpoint loopback_endpoint(std::uint16_t port) {
     TransportEndpoint endpoint;
@@ -39,7 +37,7 @@ TEST(UdpTransportCancel, AHelloThatIsNeverAnsweredEndsPromptlyOnCancel) {
             random_delay(random, milliseconds(30)));
         EXPECT_FALSE(outcome.connected) << "cycle " << cycle;
         EXPECT_EQ(outcome.error, kCancelled) << "cycle " << cycle;
-        EXPECT_LT(outcome.after_cancel, kPromptly) << "cycle " << cycle;
+        EXPECT_LT(outcome.after_cancel, kPromptCancelLimit) << "cycle " << cycle;
         EXPECT_EQ(transport->state(), network::TransportState::Failed);
         transport->close();
     }
@@ -57,7 +55,7 @@ TEST(UdpTransportCancel, ARelayHoldingItsAcknowledgementIsLeftPromptly) {
             [&] { return relay.hellos().size() > cycle; }, std::chrono::microseconds(0));
         EXPECT_FALSE(outcome.connected) << "cycle " << cycle;
         EXPECT_EQ(outcome.error, kCancelled) << "cycle " << cycle;
-        EXPECT_LT(outcome.after_cancel, kPromptly) << "cycle " << cycle;
+        EXPECT_LT(outcome.after_cancel, kPromptCancelLimit) << "cycle " << cycle;
         transport->close();
     }
 }

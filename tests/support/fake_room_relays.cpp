@@ -15,6 +15,12 @@ using qop::godot_adapter::to_godot_string;
 
 }  // namespace
 
+FakeRoomOptions two_player_room() {
+    FakeRoomOptions options;
+    options.seats.pop_back();
+    return options;
+}
+
 FakeRoomRelays::FakeRoomRelays(FakeRoomOptions options) : options_(std::move(options)) {
     options_.tcp.room = options_.seats;
     if (options_.udp_seats.empty()) {

@@ -31,6 +31,9 @@ struct FakeRoomOptions {
     std::int64_t expires_at_unix_seconds = 4102444800;   // 2100-01-01
 };
 
+// The host and one other player.
+FakeRoomOptions two_player_room();
+
 class FakeRoomRelays {
 public:
     explicit FakeRoomRelays(FakeRoomOptions options = {});

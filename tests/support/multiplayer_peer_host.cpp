@@ -56,7 +56,10 @@ godot::Variant MultiplayerPeerHost::call(QOPMultiplayerPeer* peer, const std::st
 
 int64_t MultiplayerPeerHost::connect_data_plane(QOPMultiplayerPeer* peer,
                                                 const godot::Dictionary& context) {
-    return static_cast<int64_t>(call(peer, "connect_from_data_plane", {context}));
+    // Built one by one: GCC misreads a braced list of one Dictionary here.
+    std::vector<godot::Variant> arguments;
+    arguments.emplace_back(context);
+    return static_cast<int64_t>(call(peer, "connect_from_data_plane", arguments));
 }
 
 std::string MultiplayerPeerHost::last_error(QOPMultiplayerPeer* peer) {

@@ -42,9 +42,7 @@ std::vector<std::uint8_t> make_reliable_frame(const std::uint8_t* payload, std::
 class TcpTransport final : public NetworkTransport {
 public:
     TcpTransport(std::chrono::milliseconds handshake_deadline, SendPolicy send_policy)
-        : handshake_deadline_(handshake_deadline),
-          send_policy_(send_policy),
-          receive_chunk_(kReceiveChunkBytes) {}
+        : handshake_deadline_(handshake_deadline), send_policy_(send_policy) {}
     ~TcpTransport() override { close(); }
 
     bool connect(const TransportEndpoint& endpoint, std::string& error) override;
@@ -104,7 +102,6 @@ private:
 
     std::uint32_t frame_limit_ = kDefaultReliableFrameLimit;
     ReliableFrameReader reader_;
-    std::vector<std::uint8_t> receive_chunk_;
     std::deque<std::vector<std::uint8_t>> send_queue_;
     std::uint64_t front_offset_ = 0;
     std::uint64_t queued_bytes_ = 0;
@@ -288,16 +285,24 @@ bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frame
     // poll; a frame cut in half stays in the reader.
     std::size_t budget = kTcpPollReceiveBudgetBytes;
     while (budget > 0) {
-        const std::int64_t received =
-            receive_some(socket_, receive_chunk_.data(), std::min(receive_chunk_.size(), budget));
+        // Received straight into the reader: no chunk is copied twice.
+        const std::size_t step = std::min(kReceiveChunkBytes, budget);
+        const std::int64_t received = receive_some(socket_, reader_.space(step), step);
         if (received > 0) {
             budget -= static_cast<std::size_t>(received);
-            reader_.append(receive_chunk_.data(), static_cast<std::size_t>(received));
+            reader_.commit(static_cast<std::size_t>(received));
             // Cutting after every chunk keeps the buffer at one partial frame,
             // and frames that arrived whole before a close are still handed
             // out.
             if (!reader_.cut(frames, error)) {
                 return fail(kReliableFrameOverLimit, error);
+            }
+            // A read that did not fill its step took everything waiting:
+            // asking again would only hear that nothing is left, one system
+            // call later on every delivery. What arrives meanwhile, a close
+            // included, is read by the next poll.
+            if (static_cast<std::size_t>(received) < step) {
+                return true;
             }
             continue;
         }

@@ -95,11 +95,15 @@ void DesktopSessionClient::disconnect() {
     {
         // Set under the wake mutex: the retry wait tests the flag under the
         // same mutex, so the notification below can never fall between its
-        // test and its sleep.
-        std::lock_guard<std::mutex> lock(wake_mutex);
+        // test and its sleep. The flag and STOPPING change as one step under
+        // the event mutex too: a worker that ends by itself then either
+        // announces its end before this step or finds STOPPING and leaves
+        // the announcement to this disconnect.
+        std::lock_guard<std::mutex> wake_lock(wake_mutex);
+        std::lock_guard<std::mutex> event_lock(event_mutex);
         stop_requested.store(true);
+        change_state_locked(ConnectionState::STOPPING, "disconnect-requested", nullptr);
     }
-    set_state(ConnectionState::STOPPING, "disconnect-requested");
     wake.notify_all();
     {
         std::lock_guard<std::mutex> lock(transport_mutex);
@@ -141,6 +145,11 @@ void DesktopSessionClient::set_state(ConnectionState next, std::string reason) {
 bool DesktopSessionClient::change_state(ConnectionState next, std::string reason,
                                         DesktopSessionEvent* follow_up) {
     std::lock_guard<std::mutex> lock(event_mutex);
+    return change_state_locked(next, std::move(reason), follow_up);
+}
+
+bool DesktopSessionClient::change_state_locked(ConnectionState next, std::string reason,
+                                               DesktopSessionEvent* follow_up) {
     std::uint32_t previous = state.load();
     do {
         if (previous == raw(ConnectionState::STOPPING) && is_worker_state(next)) {
@@ -158,6 +167,20 @@ bool DesktopSessionClient::change_state(ConnectionState next, std::string reason
         push_event_locked(std::move(*follow_up));
     }
     return true;
+}
+
+void DesktopSessionClient::settle_disconnected() {
+    std::lock_guard<std::mutex> lock(event_mutex);
+    const auto previous =
+        static_cast<ConnectionState>(state.exchange(raw(ConnectionState::DISCONNECTED)));
+    if (!is_worker_state(previous)) {
+        return;
+    }
+    DesktopSessionEvent event;
+    event.kind = DesktopSessionEventKind::StateChanged;
+    event.state = ConnectionState::DISCONNECTED;
+    event.reason = "desktop-session-ended";
+    push_event_locked(std::move(event));
 }
 
 SteadyTimePoint DesktopSessionClient::now() const {

@@ -95,6 +95,12 @@ private:
     // states. A worker state never replaces STOPPING: false then, and
     // nothing is queued.
     bool change_state(ConnectionState next, std::string reason, DesktopSessionEvent* follow_up);
+    bool change_state_locked(ConnectionState next, std::string reason,
+                             DesktopSessionEvent* follow_up);
+    // The worker's last step: DISCONNECTED, announced when the worker ended
+    // by itself. During a disconnect the state is STOPPING here and the
+    // disconnect announces DISCONNECTED after the join.
+    void settle_disconnected();
 
     SteadyTimePoint now() const;
 

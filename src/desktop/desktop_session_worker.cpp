@@ -187,7 +187,7 @@ void DesktopSessionClient::end_worker() {
         std::lock_guard<std::mutex> session_lock(session_mutex);
         session = AttachedSession{};
     }
-    state.store(static_cast<std::uint32_t>(ConnectionState::DISCONNECTED));
+    settle_disconnected();
 }
 
 bool DesktopSessionClient::connect_and_attach(const DesktopAttachOptions& options,

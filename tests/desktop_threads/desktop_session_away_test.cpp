@@ -95,5 +95,47 @@ TEST(DesktopSessionAway, PendingCommandExpiresWhileNoSessionIsAttached) {
     }
 }
 
+TEST(DesktopSessionAway, WorkerThatEndsByItselfSaysSoLast) {
+    struct Case {
+        const char* name;
+        bool while_attached;  // else the desktop refuses the attach itself
+    };
+    for (const Case c : {Case{"refused while attached", true}, Case{"refused attach", false}}) {
+        SCOPED_TRACE(c.name);
+        SessionHarness h;
+        h.desktop->set_command_handler(ignore_commands());
+        const ServerMessage refusal =
+            error_message("APP_ID_MISMATCH", "This executable belongs to another app", "channel");
+        std::string id;
+        if (c.while_attached) {
+            ASSERT_TRUE(h.start_and_attach());
+            id = h.client->submit_command(1, 0, "", "", {});
+            ASSERT_TRUE(wait_until([&] { return h.desktop->command_requests().size() == 1; }));
+            ASSERT_TRUE(h.desktop->push(refusal));
+        } else {
+            h.desktop->set_attach_handler(answer_attach_with(refusal));
+            ASSERT_TRUE(h.client->start(test_options()));
+        }
+        ASSERT_TRUE(h.wait_for_worker_end());
+        h.drain();
+        EXPECT_TRUE(h.client->attached_session().desktop_session_id.empty());
+
+        // The error, the completion of the command it ended, then the state.
+        ASSERT_GE(h.log.size(), 2u);
+        const std::size_t last = h.log.size() - 1;
+        EXPECT_TRUE(is_state(h.log[last], ConnectionState::DISCONNECTED, "desktop-session-ended"));
+        const std::size_t error = last - (c.while_attached ? 2 : 1);
+        ASSERT_EQ(h.log[error].kind, Kind::Error);
+        EXPECT_EQ(h.log[error].error.code, "APP_ID_MISMATCH");
+        EXPECT_FALSE(h.log[error].error.retryable);
+        if (c.while_attached) {
+            ASSERT_EQ(h.log[last - 1].kind, Kind::CommandCompleted);
+            EXPECT_EQ(h.log[last - 1].result.request_id, id);
+            EXPECT_EQ(h.log[last - 1].result.code, "APP_ID_MISMATCH");
+        }
+        EXPECT_FALSE(has_state(h.log, ConnectionState::RETRY_WAIT));
+    }
+}
+
 }  // namespace
 }  // namespace qop::desktop::session_tests

@@ -143,7 +143,8 @@ TEST(DesktopSessionMessages, DetachedWhileAttachedFailsPendingThenQueuedCommands
     ASSERT_LT(detached, head.size());
     EXPECT_EQ(head[detached].reason, "kicked");
     expect_failed_backlog(head, detached + 1, backlog, "DESKTOP_SESSION_REQUIRED", "kicked");
-    EXPECT_EQ(head.size(), detached + 1 + 5);
+    ASSERT_EQ(head.size(), detached + 1 + 5 + 1);
+    EXPECT_TRUE(is_state(head.back(), ConnectionState::DISCONNECTED, "desktop-session-ended"));
     EXPECT_EQ(count_kind(head, Kind::Error), 0u);
     EXPECT_EQ(h.desktop->command_requests().size(), 3u);
 }
@@ -266,7 +267,7 @@ TEST(DesktopSessionMessages, PendingAndQueuedCommandsSurviveAClosedPipe) {
     EXPECT_EQ(written[2].request_id(), third);
 }
 
-TEST(DesktopSessionMessages, ClosedPipeWithoutReconnectEndsSilentlyInDisconnected) {
+TEST(DesktopSessionMessages, ClosedPipeWithoutReconnectEndsInDisconnected) {
     SessionHarness h;
     h.desktop->set_command_handler(ignore_commands());
     DesktopAttachOptions options = test_options();
@@ -280,10 +281,12 @@ TEST(DesktopSessionMessages, ClosedPipeWithoutReconnectEndsSilentlyInDisconnecte
     h.finish();
     const Events head = h.before_stopping();
     const std::size_t detached = index_of_kind(head, Kind::Detached);
-    ASSERT_EQ(head.size(), detached + 2);
+    ASSERT_EQ(head.size(), detached + 3);
     EXPECT_EQ(head[detached].reason, "desktop-session-closed");
     EXPECT_EQ(head[detached + 1].result.request_id, id);
     EXPECT_EQ(head[detached + 1].result.message, "QOP desktop session closed");
+    EXPECT_TRUE(
+        is_state(head[detached + 2], ConnectionState::DISCONNECTED, "desktop-session-ended"));
     EXPECT_EQ(head[detached - 1].kind, Kind::Attached);
 }
 

@@ -125,8 +125,9 @@ TEST(DesktopSessionRetry, NeverLaunchesWithoutAutoLaunchOrReconnect) {
         EXPECT_EQ(has_state(head, ConnectionState::RETRY_WAIT), c.auto_reconnect);
         if (!c.auto_reconnect) {
             EXPECT_EQ(h.desktop->connect_calls(), 1u);
-            ASSERT_EQ(head.size(), 2u);  // CONNECTING, then the error; no state change after
+            ASSERT_EQ(head.size(), 3u);  // CONNECTING, the error, then the worker's end
             EXPECT_EQ(head[1].kind, Kind::Error);
+            EXPECT_TRUE(is_state(head[2], ConnectionState::DISCONNECTED, "desktop-session-ended"));
         }
     }
 }

@@ -71,11 +71,12 @@ TEST_F(DesktopClientEvents, EveryKindBecomesItsSignalInQueueOrderWithinOnePoll) 
     EXPECT_EQ(utf8_of(host.call(node, "ping_desktop_session")), "");
 
     host.call(node, "poll_events");
-    EXPECT_THAT(host.emitted_names(),
-                ::testing::ElementsAre("connection_state_changed", "connection_state_changed",
-                                       "connection_state_changed", "desktop_attached",
-                                       "command_completed", "desktop_notification_received",
-                                       "anti_addiction_changed", "desktop_detached", "sdk_error"));
+    EXPECT_THAT(
+        host.emitted_names(),
+        ::testing::ElementsAre("connection_state_changed", "connection_state_changed",
+                               "connection_state_changed", "desktop_attached", "command_completed",
+                               "desktop_notification_received", "anti_addiction_changed",
+                               "desktop_detached", "connection_state_changed", "sdk_error"));
     // The host checks every emission against the declared argument kinds.
     EXPECT_THAT(host.engine().errors(), ::testing::IsEmpty());
 
@@ -83,7 +84,9 @@ TEST_F(DesktopClientEvents, EveryKindBecomesItsSignalInQueueOrderWithinOnePoll) 
     const std::vector<std::pair<int64_t, std::string>> expected_states = {
         {1, "desktop-session-connecting"},
         {2, "desktop-session-attaching"},
-        {3, "desktop-session-attached"}};
+        {3, "desktop-session-attached"},
+        {0, "desktop-session-ended"}};
+    ASSERT_EQ(states.size(), expected_states.size());
     for (std::size_t i = 0; i < expected_states.size(); ++i) {
         EXPECT_EQ(states[i][0].get_type(), Variant::INT);
         EXPECT_TRUE(states[i][0] == Variant(expected_states[i].first));

@@ -3,6 +3,7 @@
 #include <godot_cpp/core/class_db.hpp>
 #include <godot_cpp/core/defs.hpp>
 
+#include "godot_adapter/protobuf_log.hpp"
 #include "godot_adapter/qop_desktop_client.hpp"
 
 namespace qop::godot_adapter {
@@ -27,6 +28,7 @@ extern "C" {
 GDExtensionBool GDE_EXPORT qop_sdk_library_init(GDExtensionInterfaceGetProcAddress get_proc_address,
                                                 GDExtensionClassLibraryPtr library,
                                                 GDExtensionInitialization* initialization) {
+    qop::godot_adapter::silence_protobuf_log();
     const godot::GDExtensionBinding::InitObject init_object(get_proc_address, library,
                                                             initialization);
     init_object.register_initializer(qop::godot_adapter::initialize_sdk_module);

@@ -5,9 +5,10 @@
 namespace qop::godot_adapter {
 
 void silence_protobuf_log() {
-    // Held for the library's lifetime: the Windows library carries its own
-    // runtime, so nobody else is silenced there; where the runtime is shared
-    // the silence ends when this library is unloaded.
+    // Held for the library's lifetime. The Windows library carries its own
+    // runtime, so nobody else is silenced there; where the runtime is a
+    // shared system library (the Linux build) it is silenced for the whole
+    // process until this library is unloaded.
     static const google::protobuf::LogSilencer silencer;
     static_cast<void>(silencer);
 }

@@ -95,13 +95,13 @@ END {
             }
         }
     } else if (what == "table") {
-        printf "%-6s %-10s %8s %-26s %-9s", "mode", "delivery", "size", "metric", "unit"
+        printf "%-6s %-10s %8s %-30s %-9s", "mode", "delivery", "size", "metric", "unit"
         for (b = 1; b <= bench_count; b++) printf " %-26s", benches[b]
         printf "\n"
         for (r = 1; r <= row_count; r++) {
             split(rows[r], part, SUBSEP)
             if (part[4] == "round_trips" || part[4] == "commands" || part[4] == "packet_rate") continue
-            printf "%-6s %-10s %8s %-26s %-9s", part[1], part[2], part[3], part[4], part[5]
+            printf "%-6s %-10s %8s %-30s %-9s", part[1], part[2], part[3], part[4], part[5]
             for (b = 1; b <= bench_count; b++) printf " %-26s", cell(benches[b] SUBSEP rows[r])
             printf "\n"
         }

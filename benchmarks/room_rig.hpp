@@ -67,7 +67,10 @@ private:
 
 class RoomRig {
 public:
-    explicit RoomRig(BenchRelay::Waiting relay_waiting = BenchRelay::Waiting::Spin);
+    // The peers' transports write as `send_policy` says (for comparisons).
+    explicit RoomRig(
+        BenchRelay::Waiting relay_waiting = BenchRelay::Waiting::Spin,
+        qop::network::SendPolicy send_policy = qop::network::SendPolicy::WriteThroughWhenIdle);
     ~RoomRig();
     RoomRig(const RoomRig&) = delete;
     RoomRig& operator=(const RoomRig&) = delete;
@@ -89,6 +92,7 @@ private:
 
     godot_standin::EngineHost engine_;
     BenchRelay relay_;
+    const qop::network::SendPolicy send_policy_;
     QOPMultiplayerPeer* host_ = nullptr;
     QOPMultiplayerPeer* client_ = nullptr;
     std::unique_ptr<EngineDrive> host_drive_;

@@ -553,23 +553,16 @@ void run_reassembly(bool quick) {
         released_at = now_ns();
         // The engine's frame, timed up to the moment the packet is in hand;
         // its bytes are checked afterwards.
-        QOPMultiplayerPeer& peer = b.peer();
         while (!delivered) {
             const std::uint64_t begin = now_ns();
-            peer._poll();
-            if (peer._get_available_packet_count() > 0) {
-                (void)peer._get_packet_peer();
-                (void)peer._get_packet_channel();
-                (void)peer._get_packet_mode();
-                const std::uint8_t* data = nullptr;
-                std::int32_t length = 0;
-                if (peer._get_packet(&data, &length) != godot::OK) {
-                    fail("B: _get_packet failed");
-                }
+            b.peer()._poll();
+            const std::uint8_t* data = nullptr;
+            std::size_t length = 0;
+            if (b.take_packet(data, length)) {
                 const std::uint64_t end = now_ns();
                 reassembly_ns.push_back(end - begin);
                 release_to_packet_ns.push_back(end - released_at);
-                on_packet(data, static_cast<std::size_t>(length));
+                on_packet(data, length);
             }
             if (now_ns() - released_at > 10'000'000'000ull) {
                 fail("B: the 16 MiB packet did not arrive within 10 s of its last fragment");

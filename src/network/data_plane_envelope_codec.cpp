@@ -20,11 +20,6 @@ std::uint64_t read_be(const std::vector<std::uint8_t>& bytes, std::size_t positi
     return value;
 }
 
-void append_u64_be(std::vector<std::uint8_t>& bytes, std::uint64_t value) {
-    append_u32_be(bytes, static_cast<std::uint32_t>(value >> 32));
-    append_u32_be(bytes, static_cast<std::uint32_t>(value));
-}
-
 bool is_kind(std::uint8_t kind, DataPlaneMessageKind expected) {
     return kind == static_cast<std::uint8_t>(expected);
 }

@@ -79,6 +79,16 @@ public:
     std::size_t held_frame_count() const { return held_.size(); }
 
 private:
+    // The checks and actions of one PeerDataFrame from `sender` (a player id).
+    InboundResult handle_inbound_data(const std::string& sender, const std::uint8_t* bytes,
+                                      std::size_t size, bool reliable, const PeerReceiveView& view,
+                                      std::int64_t now_ns, std::deque<InboundPacket>& inbound);
+    // Game data: `bytes` is the whole frame, whose header is `header`.
+    void handle_data(const std::string& sender, const PeerFrameHeader& header,
+                     const std::uint8_t* bytes, std::size_t size, bool reliable,
+                     const PeerReceiveView& view, std::int64_t now_ns,
+                     std::deque<InboundPacket>& inbound);
+
     ReassemblyStore reassembly_;
     OrderedSequenceFilter ordered_;
     BoundedHold<HeldInboundFrame> held_;

@@ -55,8 +55,10 @@ public:
     virtual void close() = 0;
     // May be called from any thread while another thread is inside connect():
     // makes that connect, and any connect that starts before the next close(),
-    // fail promptly. Does nothing else; the connecting thread still owns the
-    // object and closes it.
+    // fail promptly (within tens of milliseconds) with "... connect was
+    // cancelled". Only name resolution cannot be interrupted; the connect
+    // fails as soon as it returns. Does nothing else; the connecting thread
+    // still owns the object and closes it.
     virtual void cancel() = 0;
     // True when send() would accept `frames` more payloads of `payload_bytes`
     // bytes in all right now (ignoring each payload's own size limit).
@@ -72,9 +74,17 @@ public:
     virtual const std::vector<SlotRosterEntry>& slot_roster() const = 0;
 };
 
-// The whole handshake with a relay, from the first byte sent to the last byte
-// of the acknowledgement, must finish within this time.
+// The whole connect to a relay, from the first address tried to the last byte
+// of the acknowledgement, must finish within this time (name resolution,
+// which cannot be interrupted, excepted).
 inline constexpr std::chrono::milliseconds kRelayHandshakeDeadline{5000};
+
+// One poll reads at most this much, so that a relay that sends faster than
+// the game drains cannot hold the caller's thread or grow its memory without
+// bound; the rest stays in the socket for the next poll. The TCP budget
+// still lets a 60 Hz loop take several MiB per frame.
+inline constexpr std::size_t kTcpPollReceiveBudgetBytes = 4u * 1024 * 1024;
+inline constexpr std::size_t kUdpPollDatagramBudget = 1024;
 
 // Tests shorten the handshake deadline; everyone else takes the default.
 std::unique_ptr<NetworkTransport> make_tcp_transport(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -12,20 +13,38 @@ namespace qop::network {
 
 using SocketDeadline = std::chrono::steady_clock::time_point;
 
+// How often a connect that is waiting on its socket looks at its cancel flag:
+// another thread's cancel() takes effect within about this long.
+inline constexpr std::chrono::milliseconds kCancelCheckInterval{10};
+
+// Where every wait of one relay connect ends: at `deadline`, or within
+// kCancelCheckInterval of `*cancelled` becoming true (when given).
+struct ConnectLimits {
+    SocketDeadline deadline;
+    const std::atomic<bool>* cancelled = nullptr;
+
+    bool cancel_requested() const { return cancelled != nullptr && cancelled->load(); }
+    bool expired() const { return std::chrono::steady_clock::now() >= deadline; }
+};
+
+// Limits that end `budget` from now.
+ConnectLimits connect_limits_within(std::chrono::milliseconds budget,
+                                    const std::atomic<bool>* cancelled = nullptr);
+
 // Resolves the endpoint and connects a socket of the given type and protocol
 // (SOCK_STREAM/IPPROTO_TCP or SOCK_DGRAM/IPPROTO_UDP) to the first address
-// that accepts. Returns kInvalidSocket with `error` set on failure. Each
-// address gets at most `connect_timeout`: a relay that never answers must not
-// hold the connecting thread for the system's own minutes-long time-out.
+// that accepts. Returns kInvalidSocket with `error` set on failure. Name
+// resolution cannot be interrupted: the limits apply from its end. The
+// returned socket is non-blocking; the *_before functions below drive it.
 SocketHandle open_socket(const TransportEndpoint& endpoint, int socket_type, int protocol,
-                         std::string& error,
-                         std::chrono::milliseconds connect_timeout = kRelayHandshakeDeadline);
+                         const ConnectLimits& limits, std::string& error);
 
-// Tries the addresses in order and returns a socket connected to the first
-// that accepts; each failed socket is closed.
-SocketHandle connect_first_address(
-    const addrinfo* addresses, std::string& error,
-    std::chrono::milliseconds connect_timeout = kRelayHandshakeDeadline);
+// Tries the addresses in order and returns a non-blocking socket connected to
+// the first that accepts; each failed socket is closed. All attempts together
+// stay within the limits: each address gets an equal share of the time left,
+// so that one that never answers cannot starve those after it.
+SocketHandle connect_first_address(const addrinfo* addresses, const ConnectLimits& limits,
+                                   std::string& error);
 
 // Blocking: writes all `count` bytes (larger buffers in several calls).
 bool send_all(SocketHandle socket, const std::uint8_t* bytes, std::size_t count,
@@ -34,16 +53,16 @@ bool send_all(SocketHandle socket, const std::uint8_t* bytes, std::size_t count,
 // socket's receive time-out all fail the same way.
 bool recv_exact(SocketHandle socket, std::uint8_t* buffer, std::size_t count, std::string& error);
 
-// As above, but every call waits at most until `deadline`: the socket's time-out
-// is set to the time still left before each send or receive, so a peer that
-// trickles bytes cannot stretch the wait beyond the deadline.
+// As above on a non-blocking socket, waiting between steps until the limits'
+// deadline or cancel: a peer that trickles bytes cannot stretch the wait.
 bool send_all_before(SocketHandle socket, const std::uint8_t* bytes, std::size_t count,
-                     SocketDeadline deadline, std::string& error);
+                     const ConnectLimits& limits, std::string& error);
 bool recv_exact_before(SocketHandle socket, std::uint8_t* buffer, std::size_t count,
-                       SocketDeadline deadline, std::string& error);
+                       const ConnectLimits& limits, std::string& error);
 
-// Sets the socket's receive time-out to the time left before `deadline`;
-// false when the deadline has already passed (or the option failed).
-bool arm_receive_deadline(SocketHandle socket, SocketDeadline deadline);
+// Waits within the limits for one datagram on a non-blocking socket and reads
+// it. Returns its size, or -1 on time-out, cancel or error.
+std::int64_t receive_one_before(SocketHandle socket, std::uint8_t* buffer, std::size_t capacity,
+                                const ConnectLimits& limits);
 
 }  // namespace qop::network

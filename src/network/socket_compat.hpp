@@ -113,42 +113,53 @@ inline bool is_connect_in_progress(int error) {
 #endif
 }
 
-// Waits for a non-blocking connect to finish; true only when it connected
-// within `timeout`.
-inline bool wait_for_connect(SocketHandle socket, std::chrono::milliseconds timeout) {
-#ifdef _WIN32
+enum class SocketWait { Readable, Writable };
+enum class SocketWaitResult { Ready, Failed, TimedOut };
+
+// Waits at most `timeout` for the socket to become readable or writable. A
+// socket whose connect failed is Ready on POSIX (connect_succeeded tells) and
+// Failed on Windows, which reports that in the exception set only. An
+// interrupted wait counts as TimedOut: callers wait in slices anyway.
+inline SocketWaitResult wait_for_socket(SocketHandle socket, SocketWait what,
+                                        std::chrono::milliseconds timeout) {
     const long long millis = std::max<long long>(0, timeout.count());
-    // Winsock reports a refused connect in the exception set only.
-    fd_set writable;
+#ifdef _WIN32
+    fd_set ready;
     fd_set failed;
-    FD_ZERO(&writable);
+    FD_ZERO(&ready);
     FD_ZERO(&failed);
-    FD_SET(socket, &writable);
+    FD_SET(socket, &ready);
     FD_SET(socket, &failed);
+    const bool writing = what == SocketWait::Writable;
     timeval wait{};
     wait.tv_sec = static_cast<long>(millis / 1000);
     wait.tv_usec = static_cast<long>((millis % 1000) * 1000);
-    if (select(0, nullptr, &writable, &failed, &wait) <= 0 || FD_ISSET(socket, &failed)) {
-        return false;
+    // Only a connecting socket's exception set matters (a refused connect).
+    const int count = select(0, writing ? nullptr : &ready, writing ? &ready : nullptr,
+                             writing ? &failed : nullptr, &wait);
+    if (count == 0) {
+        return SocketWaitResult::TimedOut;
     }
+    if (count < 0 || (writing && FD_ISSET(socket, &failed))) {
+        return SocketWaitResult::Failed;
+    }
+    return SocketWaitResult::Ready;
 #else
     // poll, not select: a descriptor number above FD_SETSIZE must not matter.
     pollfd entry{};
     entry.fd = socket;
-    entry.events = POLLOUT;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        const int ready = ::poll(&entry, 1, static_cast<int>(std::max<long long>(0, left.count())));
-        if (ready > 0) {
-            break;
-        }
-        if (ready == 0 || !is_interrupted(errno)) {
-            return false;
-        }
+    entry.events = what == SocketWait::Writable ? POLLOUT : POLLIN;
+    const int count = ::poll(&entry, 1, static_cast<int>(std::min<long long>(millis, INT_MAX)));
+    if (count > 0) {
+        return (entry.revents & POLLNVAL) != 0 ? SocketWaitResult::Failed : SocketWaitResult::Ready;
     }
+    return count == 0 || is_interrupted(errno) ? SocketWaitResult::TimedOut
+                                               : SocketWaitResult::Failed;
 #endif
+}
+
+// After a non-blocking connect has become writable: true when it connected.
+inline bool connect_succeeded(SocketHandle socket) {
     int status = 0;
 #ifdef _WIN32
     int length = sizeof(status);
@@ -158,6 +169,28 @@ inline bool wait_for_connect(SocketHandle socket, std::chrono::milliseconds time
     return getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&status), &length) ==
                0 &&
            status == 0;
+}
+
+// Waits for a non-blocking connect to finish; true only when it connected
+// within `timeout`.
+inline bool wait_for_connect(SocketHandle socket, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        switch (wait_for_socket(socket, SocketWait::Writable,
+                                std::max(left, std::chrono::milliseconds(0)))) {
+            case SocketWaitResult::Ready:
+                return connect_succeeded(socket);
+            case SocketWaitResult::Failed:
+                return false;
+            case SocketWaitResult::TimedOut:
+                if (left.count() <= 0) {
+                    return false;
+                }
+                break;
+        }
+    }
 }
 
 inline bool set_tcp_no_delay(SocketHandle socket) {

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <string_view>
@@ -19,6 +21,7 @@ constexpr std::size_t kReceiveChunkBytes = 16384;
 // The acknowledgement is read in steps of this size, so a relay that
 // announces a huge frame costs only the memory of the bytes it really sends.
 constexpr std::size_t kHandshakeReadStepBytes = 65536;
+constexpr char kConnectCancelled[] = "TCP transport connect was cancelled";
 
 // The length prefix, then the payload; `size` fits the 32-bit prefix.
 std::vector<std::uint8_t> make_reliable_frame(const std::uint8_t* payload, std::size_t size) {
@@ -44,7 +47,7 @@ public:
     std::uint8_t player_slot() const override { return player_slot_; }
     std::uint8_t host_slot() const override { return host_slot_; }
     const std::vector<SlotRosterEntry>& slot_roster() const override { return roster_; }
-    void cancel() override {}
+    void cancel() override { cancel_requested_.store(true); }
     bool send_queue_can_take(std::size_t frames, std::uint64_t payload_bytes) const override {
         return queue_fits(send_queue_.size(), queued_bytes_, frames, payload_bytes);
     }
@@ -56,20 +59,29 @@ public:
 private:
     static bool queue_fits(std::size_t queued_frames, std::uint64_t queued_bytes,
                            std::size_t frames, std::uint64_t payload_bytes) {
-        // Every frame carries its 4-byte length prefix in the queue.
-        return frames <= kMaxQueuedFrames - queued_frames &&
-               payload_bytes + kReliableLengthBytes * static_cast<std::uint64_t>(frames) <=
-                   kMaxQueuedBytes - queued_bytes;
+        if (frames > kMaxQueuedFrames - queued_frames) {
+            return false;
+        }
+        // Every frame carries its 4-byte length prefix in the queue. Compared
+        // as "what is left" so that no size the caller names can wrap.
+        const std::uint64_t room = kMaxQueuedBytes - queued_bytes;
+        const std::uint64_t prefixes = kReliableLengthBytes * static_cast<std::uint64_t>(frames);
+        return prefixes <= room && payload_bytes <= room - prefixes;
     }
+    // close() without forgetting a cancel: connect() starts with it.
+    void release();
     bool fail(std::string message, std::string& error);
-    bool write_reliable_frame(const std::string& bytes, SocketDeadline deadline,
+    bool fail_connect(std::string message, std::string& error);
+    bool write_reliable_frame(const std::string& bytes, const ConnectLimits& limits,
                               std::string& error);
-    bool read_reliable_frame(std::vector<std::uint8_t>& bytes, SocketDeadline deadline,
+    bool read_reliable_frame(std::vector<std::uint8_t>& bytes, const ConnectLimits& limits,
                              std::string& error);
     bool flush_send_queue(std::string& error);
     bool receive_waiting(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);
 
     const std::chrono::milliseconds handshake_deadline_;
+    // The only member another thread touches (through cancel()).
+    std::atomic<bool> cancel_requested_{false};
     SocketHandle socket_ = kInvalidSocket;
     TransportState state_ = TransportState::Idle;
     std::uint8_t envelope_version_ = 0;
@@ -87,22 +99,31 @@ private:
 
 bool TcpTransport::fail(std::string message, std::string& error) {
     error = std::move(message);
-    close();
+    release();
     state_ = TransportState::Failed;
     return false;
 }
 
+// Whichever step noticed a cancel, the connect says that it was cancelled.
+bool TcpTransport::fail_connect(std::string message, std::string& error) {
+    return fail(cancel_requested_.load() ? std::string(kConnectCancelled) : std::move(message),
+                error);
+}
+
 bool TcpTransport::connect(const TransportEndpoint& endpoint, std::string& error) {
-    close();
+    release();
     state_ = TransportState::Connecting;
-    socket_ = open_socket(endpoint, SOCK_STREAM, IPPROTO_TCP, error, handshake_deadline_);
-    if (socket_ == kInvalidSocket) {
-        state_ = TransportState::Failed;
-        return false;
+    // One deadline for the whole connect, every address and the handshake: a
+    // host with many addresses, or a relay that trickles its answer a byte at
+    // a time, must not keep the worker waiting once per address or byte.
+    const ConnectLimits limits = connect_limits_within(handshake_deadline_, &cancel_requested_);
+    if (limits.cancel_requested()) {
+        return fail_connect(kConnectCancelled, error);
     }
-    // One deadline for the whole exchange: a relay that trickles its answer
-    // a byte at a time must not keep the worker waiting once per byte.
-    const SocketDeadline deadline = std::chrono::steady_clock::now() + handshake_deadline_;
+    socket_ = open_socket(endpoint, SOCK_STREAM, IPPROTO_TCP, limits, error);
+    if (socket_ == kInvalidSocket) {
+        return fail_connect(error, error);
+    }
     set_tcp_no_delay(socket_);
     frame_limit_ =
         endpoint.frame_max_bytes == 0 ? kDefaultReliableFrameLimit : endpoint.frame_max_bytes;
@@ -110,26 +131,28 @@ bool TcpTransport::connect(const TransportEndpoint& endpoint, std::string& error
 
     std::string handshake;
     if (!encode_reliable_handshake(endpoint.token, handshake, error)) {
-        return fail(error, error);
+        return fail_connect(error, error);
     }
     std::vector<std::uint8_t> ack;
-    if (!write_reliable_frame(handshake, deadline, error) ||
-        !read_reliable_frame(ack, deadline, error)) {
-        return fail(error, error);
+    if (!write_reliable_frame(handshake, limits, error) ||
+        !read_reliable_frame(ack, limits, error)) {
+        return fail_connect(error, error);
     }
     const std::string_view ack_text(reinterpret_cast<const char*>(ack.data()), ack.size());
     if (!parse_reliable_handshake_ack(ack_text, envelope_version_, player_slot_, host_slot_,
                                       roster_, error)) {
-        return fail(error, error);
+        return fail_connect(error, error);
     }
-    if (!set_non_blocking(socket_)) {
-        return fail("Transport connection failed", error);
+    // A cancel that came during the last step still wins: the caller has
+    // given this connection up. The socket is already non-blocking.
+    if (limits.cancel_requested()) {
+        return fail_connect(kConnectCancelled, error);
     }
     state_ = TransportState::Connected;
     return true;
 }
 
-bool TcpTransport::write_reliable_frame(const std::string& bytes, SocketDeadline deadline,
+bool TcpTransport::write_reliable_frame(const std::string& bytes, const ConnectLimits& limits,
                                         std::string& error) {
     // The length prefix has 32 bits; nothing longer can be framed.
     if (bytes.empty() || bytes.size() > UINT32_MAX) {
@@ -138,13 +161,13 @@ bool TcpTransport::write_reliable_frame(const std::string& bytes, SocketDeadline
     }
     const std::vector<std::uint8_t> frame =
         make_reliable_frame(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    return send_all_before(socket_, frame.data(), frame.size(), deadline, error);
+    return send_all_before(socket_, frame.data(), frame.size(), limits, error);
 }
 
-bool TcpTransport::read_reliable_frame(std::vector<std::uint8_t>& bytes, SocketDeadline deadline,
-                                       std::string& error) {
+bool TcpTransport::read_reliable_frame(std::vector<std::uint8_t>& bytes,
+                                       const ConnectLimits& limits, std::string& error) {
     std::uint8_t prefix[kReliableLengthBytes];
-    if (!recv_exact_before(socket_, prefix, sizeof(prefix), deadline, error)) {
+    if (!recv_exact_before(socket_, prefix, sizeof(prefix), limits, error)) {
         return false;
     }
     std::uint32_t length = 0;
@@ -156,7 +179,7 @@ bool TcpTransport::read_reliable_frame(std::vector<std::uint8_t>& bytes, SocketD
         const std::size_t filled = bytes.size();
         const std::size_t step = std::min<std::size_t>(length - filled, kHandshakeReadStepBytes);
         bytes.resize(filled + step);
-        if (!recv_exact_before(socket_, bytes.data() + filled, step, deadline, error)) {
+        if (!recv_exact_before(socket_, bytes.data() + filled, step, limits, error)) {
             return false;
         }
     }
@@ -213,10 +236,14 @@ bool TcpTransport::flush_send_queue(std::string& error) {
 
 bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frames,
                                    std::string& error) {
-    for (;;) {
+    // What is not read within the budget stays in the socket for the next
+    // poll; a frame cut in half stays in the reader.
+    std::size_t budget = kTcpPollReceiveBudgetBytes;
+    while (budget > 0) {
         const std::int64_t received =
-            receive_some(socket_, receive_chunk_.data(), receive_chunk_.size());
+            receive_some(socket_, receive_chunk_.data(), std::min(receive_chunk_.size(), budget));
         if (received > 0) {
+            budget -= static_cast<std::size_t>(received);
             reader_.append(receive_chunk_.data(), static_cast<std::size_t>(received));
             // Cutting after every chunk keeps the buffer at one partial frame,
             // and frames that arrived whole before a close are still handed
@@ -234,9 +261,15 @@ bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frame
         }
         return fail("TCP transport receive failed", error);
     }
+    return true;
 }
 
 void TcpTransport::close() {
+    release();
+    cancel_requested_.store(false);
+}
+
+void TcpTransport::release() {
     if (socket_ != kInvalidSocket) {
         shutdown_both_directions(socket_);
         close_socket(socket_);

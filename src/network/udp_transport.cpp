@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <deque>
 
 #include "network/network_transport.hpp"
@@ -19,6 +20,7 @@ constexpr std::uint64_t kReceiveHeadroom = 1024;
 // No UDP datagram is larger than this, so no receive buffer needs to be either. It also holds
 // an acknowledgement with a full roster of long player ids.
 constexpr std::size_t kLargestDatagram = 65536;
+constexpr char kConnectCancelled[] = "UDP transport connect was cancelled";
 
 class UdpTransport final : public NetworkTransport {
 public:
@@ -37,7 +39,7 @@ public:
     std::uint8_t host_slot() const override { return host_slot_; }
     const std::vector<SlotRosterEntry>& slot_roster() const override { return roster_; }
 
-    void cancel() override {}
+    void cancel() override { cancel_requested_.store(true); }
     bool send_queue_can_take(std::size_t frames, std::uint64_t) const override {
         return frames <= kMaxQueuedDatagrams - send_queue_.size();
     }
@@ -50,8 +52,13 @@ private:
     bool receive(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);
     bool fail(std::string& error, const char* message);
     bool abandon();
+    bool abandon_connect(std::string& error);
+    // close() without forgetting a cancel: connect() starts with it.
+    void release();
 
     const std::chrono::milliseconds handshake_deadline_;
+    // The only member another thread touches (through cancel()).
+    std::atomic<bool> cancel_requested_{false};
     SocketHandle socket_ = kInvalidSocket;
     TransportState state_ = TransportState::Idle;
     std::uint8_t envelope_version_ = 0;
@@ -71,37 +78,46 @@ bool UdpTransport::fail(std::string& error, const char* message) {
 
 // Closes everything and leaves the transport Failed; the caller has set the error.
 bool UdpTransport::abandon() {
-    close();
+    release();
     state_ = TransportState::Failed;
     return false;
 }
 
+// Whichever step noticed a cancel, the connect says that it was cancelled.
+bool UdpTransport::abandon_connect(std::string& error) {
+    if (cancel_requested_.load()) {
+        error = kConnectCancelled;
+    }
+    return abandon();
+}
+
 bool UdpTransport::connect(const TransportEndpoint& endpoint, std::string& error) {
-    close();
+    release();
     state_ = TransportState::Connecting;
-    const SocketDeadline deadline = std::chrono::steady_clock::now() + handshake_deadline_;
-    socket_ = open_socket(endpoint, SOCK_DGRAM, IPPROTO_UDP, error);
+    // One deadline for the whole connect: the socket, the hello and the wait
+    // for its acknowledgement.
+    const ConnectLimits limits = connect_limits_within(handshake_deadline_, &cancel_requested_);
+    if (limits.cancel_requested()) {
+        return abandon_connect(error);
+    }
+    socket_ = open_socket(endpoint, SOCK_DGRAM, IPPROTO_UDP, limits, error);
     if (socket_ == kInvalidSocket) {
-        state_ = TransportState::Failed;
-        return false;
+        return abandon_connect(error);
     }
     const std::vector<std::uint8_t> hello =
         build_udp_hello(endpoint.token, endpoint.envelope_version);
-    if (!send_all(socket_, hello.data(), hello.size(), error)) {
-        return abandon();
+    if (!send_all_before(socket_, hello.data(), hello.size(), limits, error)) {
+        return abandon_connect(error);
     }
 
-    // One receive, bounded by whatever is left of the handshake's deadline.
+    // One receive, bounded by whatever is left of the deadline.
     std::vector<std::uint8_t> answer(kLargestDatagram);
-    std::int64_t received = -1;
-    if (arm_receive_deadline(socket_, deadline)) {
-        received = receive_some(socket_, answer.data(), answer.size());
-    }
+    const std::int64_t received = receive_one_before(socket_, answer.data(), answer.size(), limits);
     UdpAcknowledgement acknowledgement;
     const std::size_t answer_size = received > 0 ? static_cast<std::size_t>(received) : 0;
     if (!parse_udp_acknowledgement(answer.data(), answer_size, endpoint.envelope_version,
                                    acknowledgement, error)) {
-        return abandon();
+        return abandon_connect(error);
     }
 
     session_id_ = std::move(acknowledgement.session_id);
@@ -116,8 +132,10 @@ bool UdpTransport::connect(const TransportEndpoint& endpoint, std::string& error
         static_cast<std::uint64_t>(payload_limit_) + session_id_.size() + kReceiveHeadroom;
     receive_buffer_.resize(
         static_cast<std::size_t>(std::min<std::uint64_t>(wanted, kLargestDatagram)));
-    if (!set_non_blocking(socket_)) {
-        return fail(error, "Transport connection failed");
+    // A cancel that came during the last step still wins: the caller has
+    // given this connection up. The socket is already non-blocking.
+    if (limits.cancel_requested()) {
+        return abandon_connect(error);
     }
     state_ = TransportState::Connected;
     return true;
@@ -169,7 +187,8 @@ bool UdpTransport::flush(std::string& error) {
 }
 
 bool UdpTransport::receive(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) {
-    for (;;) {
+    // Datagrams beyond the budget wait in the socket for the next poll.
+    for (std::size_t taken = 0; taken < kUdpPollDatagramBudget; ++taken) {
         bool oversized = false;
         const std::int64_t received =
             receive_datagram(socket_, receive_buffer_.data(), receive_buffer_.size(), oversized);
@@ -188,9 +207,15 @@ bool UdpTransport::receive(std::vector<std::vector<std::uint8_t>>& frames, std::
         }
         return fail(error, "UDP transport receive failed");
     }
+    return true;
 }
 
 void UdpTransport::close() {
+    release();
+    cancel_requested_.store(false);
+}
+
+void UdpTransport::release() {
     if (socket_ != kInvalidSocket) {
         close_socket(socket_);
         socket_ = kInvalidSocket;

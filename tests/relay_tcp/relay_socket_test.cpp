@@ -4,19 +4,14 @@
 
 #include <cstring>
 
+#include "support/fake_silent_relays.hpp"
 #include "support/fake_tcp_relay.hpp"
 #include "tcp_test_room.hpp"
 
 namespace qop::test {
 namespace {
 
-sockaddr_in loopback_address(const char* text, std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    inet_pton(AF_INET, text, &address.sin_addr);
-    return address;
-}
+using std::chrono::milliseconds;
 
 addrinfo stream_entry(sockaddr_in& address, addrinfo* next) {
     addrinfo entry{};
@@ -42,7 +37,8 @@ TEST(RelaySocket, TheLastAddressThatAcceptsIsTheOneConnected) {
     addrinfo middle = stream_entry(also_refusing, &last);
     addrinfo first = stream_entry(refusing, &middle);
 
-    const network::SocketHandle socket = network::connect_first_address(&first, error);
+    const network::SocketHandle socket = network::connect_first_address(
+        &first, network::connect_limits_within(network::kRelayHandshakeDeadline), error);
     ASSERT_NE(socket, network::kInvalidSocket) << error;
     sockaddr_in peer{};
     socklen_t length = sizeof(peer);
@@ -51,57 +47,16 @@ TEST(RelaySocket, TheLastAddressThatAcceptsIsTheOneConnected) {
     network::close_socket(socket);
 
     addrinfo only_refusing = stream_entry(refusing, nullptr);
-    EXPECT_EQ(network::connect_first_address(&only_refusing, error), network::kInvalidSocket);
+    EXPECT_EQ(network::connect_first_address(
+                  &only_refusing, network::connect_limits_within(network::kRelayHandshakeDeadline),
+                  error),
+              network::kInvalidSocket);
     EXPECT_EQ(error, "Transport connection failed");
 }
 
-// A listener that never accepts: once its queue is full, further connection
-// requests go unanswered, like a relay behind a firewall that drops them.
-class SilentListener {
-public:
-    SilentListener() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = loopback_address("127.0.0.1", 0);
-        socklen_t length = sizeof(address);
-        if (listener_ == network::kInvalidSocket ||
-            ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-            ::listen(listener_, 1) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            return;
-        }
-        port_ = ntohs(address.sin_port);
-        for (int i = 0; i < 16 && !full_; ++i) {
-            const network::SocketHandle client = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-            network::set_non_blocking(client);
-            sockaddr_in target = loopback_address("127.0.0.1", port_);
-            if (::connect(client, reinterpret_cast<sockaddr*>(&target), sizeof(target)) != 0 &&
-                !network::wait_for_connect(client, std::chrono::milliseconds(200))) {
-                full_ = true;
-            }
-            fillers_.push_back(client);
-        }
-    }
-    ~SilentListener() {
-        for (const auto socket : fillers_) {
-            network::close_socket(socket);
-        }
-        if (listener_ != network::kInvalidSocket) {
-            network::close_socket(listener_);
-        }
-    }
-    bool full() const { return full_; }
-    std::uint16_t port() const { return port_; }
-
-private:
-    network::SocketHandle listener_ = network::kInvalidSocket;
-    std::vector<network::SocketHandle> fillers_;
-    std::uint16_t port_ = 0;
-    bool full_ = false;
-};
-
 TEST(RelaySocket, ARelayThatNeverAnswersTheConnectIsGivenUpOnTime) {
     ASSERT_TRUE(network::start_socket_library());
-    const SilentListener silent;
+    const UnansweringTcpListener silent;
     if (!silent.full()) {
         GTEST_SKIP() << "this system answers every connection request";
     }
@@ -117,6 +72,55 @@ TEST(RelaySocket, ARelayThatNeverAnswersTheConnectIsGivenUpOnTime) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
 }
 
+// Entries linked in the order given; `addresses` must outlive them.
+std::vector<addrinfo> stream_chain(std::vector<sockaddr_in>& addresses) {
+    std::vector<addrinfo> entries(addresses.size());
+    for (std::size_t i = addresses.size(); i-- > 0;) {
+        entries[i] = stream_entry(addresses[i], i + 1 < entries.size() ? &entries[i + 1] : nullptr);
+    }
+    return entries;
+}
+
+TEST(RelaySocket, AddressesThatNeverAnswerShareOneDeadline) {
+    ASSERT_TRUE(network::start_socket_library());
+    const UnansweringTcpListener silent;
+    if (!silent.full()) {
+        GTEST_SKIP() << "this system answers every connection request";
+    }
+    std::vector<sockaddr_in> addresses(8, loopback_address("127.0.0.1", silent.port()));
+    std::vector<addrinfo> entries = stream_chain(addresses);
+    std::string error;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(network::connect_first_address(
+                  entries.data(), network::connect_limits_within(milliseconds(400)), error),
+              network::kInvalidSocket);
+    EXPECT_EQ(error, "Transport connection failed");
+    // The deadline once per address would be 3.2 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+}
+
+TEST(RelaySocket, AnAddressThatNeverAnswersLeavesTimeForTheNextOne) {
+    ASSERT_TRUE(network::start_socket_library());
+    const UnansweringTcpListener silent;
+    if (!silent.full()) {
+        GTEST_SKIP() << "this system answers every connection request";
+    }
+    FakeTcpRelay relay(three_seat_room());
+    std::string error;
+    ASSERT_TRUE(relay.start(error)) << error;
+    std::vector<sockaddr_in> addresses = {loopback_address("127.0.0.1", silent.port()),
+                                          loopback_address("127.0.0.1", relay.port())};
+    std::vector<addrinfo> entries = stream_chain(addresses);
+    const network::SocketHandle socket = network::connect_first_address(
+        entries.data(), network::connect_limits_within(milliseconds(1200)), error);
+    ASSERT_NE(socket, network::kInvalidSocket) << error;
+    sockaddr_in peer{};
+    socklen_t length = sizeof(peer);
+    ASSERT_EQ(getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length), 0);
+    EXPECT_EQ(ntohs(peer.sin_port), relay.port());
+    network::close_socket(socket);
+}
+
 TEST(RelaySocket, ZeroByteTransfersSucceedAtOnce) {
     std::string error;
     EXPECT_TRUE(network::send_all(network::kInvalidSocket, nullptr, 0, error));
@@ -130,8 +134,9 @@ TEST(RelaySocket, LocalhostResolvesAndConnects) {
     ASSERT_TRUE(relay.start(error)) << error;
     network::TransportEndpoint endpoint = relay.endpoint("tok-host");
     endpoint.host = "localhost";
-    const network::SocketHandle socket =
-        network::open_socket(endpoint, SOCK_STREAM, IPPROTO_TCP, error);
+    const network::SocketHandle socket = network::open_socket(
+        endpoint, SOCK_STREAM, IPPROTO_TCP,
+        network::connect_limits_within(network::kRelayHandshakeDeadline), error);
     ASSERT_NE(socket, network::kInvalidSocket) << error;
     network::close_socket(socket);
 }
@@ -145,8 +150,9 @@ TEST(RelaySocket, AHostNameWithAnEmbeddedNulIsNotResolved) {
     network::TransportEndpoint endpoint = relay.endpoint("tok-host");
     constexpr char kCutShort[] = "127.0.0.1\0.elsewhere.example";
     endpoint.host = std::string(kCutShort, sizeof(kCutShort) - 1);
-    const network::SocketHandle socket =
-        network::open_socket(endpoint, SOCK_STREAM, IPPROTO_TCP, error);
+    const network::SocketHandle socket = network::open_socket(
+        endpoint, SOCK_STREAM, IPPROTO_TCP,
+        network::connect_limits_within(network::kRelayHandshakeDeadline), error);
     if (socket != network::kInvalidSocket) {
         network::close_socket(socket);
     }

@@ -79,5 +79,42 @@ TEST(TcpTransportQueue, The2049thFrameIsRefusedUntilAPollHasWrittenSome) {
     ASSERT_TRUE(relay.wait_for_frames_from(1, 2048, kWaitLimit));
 }
 
+struct RoomCase {
+    std::size_t frames;
+    std::uint64_t payload_bytes;
+    bool fits_now;   // with one 100-byte frame (104 bytes) already queued
+    bool fits_ever;  // in an empty queue
+};
+
+TEST(TcpTransportQueue, RoomForABatchCountsFramesAndBytesWithTheirPrefixes) {
+    constexpr std::uint64_t kMiB32 = 32ull * 1024 * 1024;
+    const RoomCase cases[] = {
+        {0, 0, true, true},
+        {2047, 2047, true, true},
+        {2048, 2048, false, true},
+        {2049, 2049, false, false},
+        {1, kMiB32 - 104 - 4, true, true},
+        {1, kMiB32 - 104 - 3, false, true},
+        {1, kMiB32 - 4, false, true},
+        {1, kMiB32 - 3, false, false},
+        {1024, kMiB32 - 4 * 1024, false, true},
+        {1024, kMiB32 - 4 * 1024 + 1, false, false},
+        {1, UINT64_MAX, false, false},
+        {2048, UINT64_MAX - 100, false, false},
+    };
+    FakeTcpRelay relay(three_seat_room());
+    std::string error;
+    ASSERT_TRUE(relay.start(error)) << error;
+    auto host = make_tcp_transport();
+    ASSERT_TRUE(host->connect(relay.endpoint("tok-host"), error)) << error;
+    ASSERT_TRUE(host->send(Bytes(100, 1), error)) << error;
+    for (const RoomCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.frames) + " frames, " + std::to_string(c.payload_bytes) +
+                     " bytes");
+        EXPECT_EQ(host->send_queue_can_take(c.frames, c.payload_bytes), c.fits_now);
+        EXPECT_EQ(host->send_queue_could_ever_take(c.frames, c.payload_bytes), c.fits_ever);
+    }
+}
+
 }  // namespace
 }  // namespace qop::test

@@ -85,6 +85,52 @@ TEST_F(TcpStream, AcknowledgementAndDataInOneWrite) {
     EXPECT_EQ(frames, (Frames{early, early2}));
 }
 
+// Frames of 64 bytes on the wire, each payload led by its big-endian number.
+Bytes numbered_frames(std::uint32_t first, std::uint32_t count) {
+    Bytes wire;
+    wire.reserve(static_cast<std::size_t>(count) * 64);
+    for (std::uint32_t n = first; n < first + count; ++n) {
+        Bytes payload = pattern_bytes(60, static_cast<std::uint8_t>(n));
+        for (int i = 0; i < 4; ++i) {
+            payload[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (24 - 8 * i));
+        }
+        const Bytes frame = fake_relay_frame(payload);
+        wire.insert(wire.end(), frame.begin(), frame.end());
+    }
+    return wire;
+}
+
+TEST_F(TcpStream, ARelayThatKeepsStreamingLetsEveryPollReturnAndLosesNothing) {
+    auto guest = join("tok-guest");
+    // Three times the budget of one poll, in small frames that cost the
+    // reader more than the relay, which only copies them into its socket.
+    const auto total = static_cast<std::uint32_t>(3 * network::kTcpPollReceiveBudgetBytes / 64);
+    relay_->send_raw(2, numbered_frames(0, total));
+    std::uint32_t expected = 0;
+    std::size_t most_in_one_poll = 0;
+    std::string error;
+    const auto give_up = std::chrono::steady_clock::now() + kWaitLimit;
+    while (expected < total && std::chrono::steady_clock::now() < give_up) {
+        Frames frames;
+        if (!guest->poll(frames, error)) {
+            break;
+        }
+        most_in_one_poll = std::max(most_in_one_poll, frames.size());
+        for (const Bytes& frame : frames) {
+            ASSERT_EQ(frame.size(), 60u);
+            const std::uint32_t number = (std::uint32_t{frame[0]} << 24) |
+                                         (std::uint32_t{frame[1]} << 16) |
+                                         (std::uint32_t{frame[2]} << 8) | frame[3];
+            ASSERT_EQ(number, expected) << "frames are delivered whole and in order";
+            ++expected;
+        }
+    }
+    EXPECT_EQ(expected, total) << error;
+    EXPECT_EQ(guest->state(), TransportState::Connected);
+    // The budget, and at most the one frame that an earlier poll left half read.
+    EXPECT_LE(most_in_one_poll * 64, network::kTcpPollReceiveBudgetBytes + 64);
+}
+
 TEST_F(TcpStream, AFrameOfExactlyTheLimitPassesBothWaysAndOneMoreByteDoesNot) {
     auto host = join("tok-host", 1000);
     auto guest = join("tok-guest", 1000);

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <tuple>
+
 #include "relay_udp/udp_transport_test_support.hpp"
 
 namespace qop::network {
@@ -93,6 +97,94 @@ TEST_F(UdpTraffic, QueueHoldsTwoHundredFiftySixDatagrams) {
     Frames frames;
     ASSERT_TRUE(a_->poll(frames, error)) << error;
     EXPECT_TRUE(a_->send(Bytes{1}, error)) << error;
+}
+
+TEST_F(UdpTraffic, ARelayThatKeepsSendingLetsEveryPollReturnInOrder) {
+    start();
+    const Bytes mine = relay_->session_id_of("player-b");
+    // Several senders together outpace one reader; each numbers its datagrams
+    // and sends them in slices until the reader has seen enough.
+    constexpr int kSenders = 3;
+    constexpr std::uint32_t kEach = 20000;
+    constexpr std::uint32_t kSlice = 256;
+    // The payload is the last 3 bytes: sender, then its number.
+    const Bytes blank = data_datagram(mine, Bytes(3, 0));
+    std::vector<std::vector<Frames>> slices(kSenders);
+    for (int sender = 0; sender < kSenders; ++sender) {
+        for (std::uint32_t n = 0; n < kEach; ++n) {
+            if (n % kSlice == 0) {
+                slices[sender].emplace_back();
+            }
+            Bytes datagram = blank;
+            datagram[datagram.size() - 3] = static_cast<std::uint8_t>(sender);
+            datagram[datagram.size() - 2] = static_cast<std::uint8_t>(n >> 8);
+            datagram[datagram.size() - 1] = static_cast<std::uint8_t>(n);
+            slices[sender].back().push_back(std::move(datagram));
+        }
+    }
+    std::atomic<bool> enough{false};
+    std::atomic<int> finished{0};
+    std::vector<std::thread> senders;
+    for (int sender = 0; sender < kSenders; ++sender) {
+        senders.emplace_back([&, sender] {
+            for (const Frames& slice : slices[sender]) {
+                if (enough) {
+                    break;
+                }
+                relay_->inject_burst("player-b", slice);
+            }
+            ++finished;
+        });
+    }
+    // The socket may drop what it cannot hold, but never reorders on loopback.
+    std::vector<std::int64_t> last(kSenders, -1);
+    bool in_order = true;
+    std::size_t received = 0;
+    std::size_t most_in_one_poll = 0;
+    std::string error;
+    bool healthy = true;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        const bool all_sent = finished.load() == kSenders;
+        Frames frames;
+        healthy = b_->poll(frames, error);
+        most_in_one_poll = std::max(most_in_one_poll, frames.size());
+        for (const Bytes& frame : frames) {
+            std::int64_t& previous = last.at(frame.at(0));
+            const std::int64_t number = (frame.at(1) << 8) | frame.at(2);
+            in_order = in_order && number > previous;
+            previous = number;
+        }
+        received += frames.size();
+        if (!healthy || received >= 4 * kUdpPollDatagramBudget || (all_sent && frames.empty()) ||
+            std::chrono::steady_clock::now() > give_up) {
+            break;
+        }
+    }
+    enough = true;
+    for (auto& sender : senders) {
+        sender.join();
+    }
+    EXPECT_TRUE(healthy) << error;
+    EXPECT_GT(received, 0u);
+    EXPECT_TRUE(in_order);
+    EXPECT_LE(most_in_one_poll, kUdpPollDatagramBudget);
+}
+
+TEST_F(UdpTraffic, RoomForABatchCountsDatagramsOnly) {
+    start();
+    std::string error;
+    ASSERT_TRUE(a_->send(Bytes{1}, error)) << error;
+    // {datagrams, payload bytes, fits with one queued, fits an empty queue}
+    const std::tuple<std::size_t, std::uint64_t, bool, bool> cases[] = {
+        {0, 0, true, true},       {255, 255, true, true},      {256, 256, false, true},
+        {257, 257, false, false}, {1, UINT64_MAX, true, true},
+    };
+    for (const auto& [datagrams, bytes, fits_now, fits_ever] : cases) {
+        SCOPED_TRACE(std::to_string(datagrams) + " datagrams");
+        EXPECT_EQ(a_->send_queue_can_take(datagrams, bytes), fits_now);
+        EXPECT_EQ(a_->send_queue_could_ever_take(datagrams, bytes), fits_ever);
+    }
 }
 
 struct LimitCase {

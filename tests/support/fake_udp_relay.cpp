@@ -294,20 +294,30 @@ void FakeUdpRelay::release_acknowledgements() {
     }
 }
 
-bool FakeUdpRelay::inject(const std::string& player_id, const std::vector<std::uint8_t>& datagram) {
+std::vector<std::uint8_t> FakeUdpRelay::address_of(const std::string& player_id) const {
+    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::uint8_t> address;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (const Client& client : clients_) {
-            if (client.player->player_id == player_id) {
-                address = client.address;
-            }
+    for (const Client& client : clients_) {
+        if (client.player->player_id == player_id) {
+            address = client.address;
         }
     }
+    return address;
+}
+
+bool FakeUdpRelay::inject(const std::string& player_id, const std::vector<std::uint8_t>& datagram) {
+    return inject_burst(player_id, {datagram});
+}
+
+bool FakeUdpRelay::inject_burst(const std::string& player_id,
+                                const std::vector<std::vector<std::uint8_t>>& datagrams) {
+    const std::vector<std::uint8_t> address = address_of(player_id);
     if (address.empty()) {
         return false;
     }
-    send_to(address, datagram);
+    for (const auto& datagram : datagrams) {
+        send_to(address, datagram);
+    }
     return true;
 }
 

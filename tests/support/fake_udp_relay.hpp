@@ -49,6 +49,9 @@ public:
     void release_acknowledgements();
     // Sends raw bytes from the relay to a player that has said hello.
     bool inject(const std::string& player_id, const std::vector<std::uint8_t>& datagram);
+    // Sends every datagram as fast as the socket takes them (callable from several threads).
+    bool inject_burst(const std::string& player_id,
+                      const std::vector<std::vector<std::uint8_t>>& datagrams);
 
     // Records.
     std::vector<std::vector<std::uint8_t>> hellos() const;
@@ -74,6 +77,7 @@ private:
     void handle_data(const std::uint8_t* datagram, std::size_t size,
                      const std::vector<std::uint8_t>& from);
     std::vector<std::uint8_t> acknowledgement_for(const Client& client) const;
+    std::vector<std::uint8_t> address_of(const std::string& player_id) const;
     std::vector<const Client*> recipients(const Client& sender,
                                           const std::vector<std::uint8_t>& payload) const;
     void send_to(const std::vector<std::uint8_t>& address, const std::vector<std::uint8_t>& bytes);

@@ -5,6 +5,7 @@
 
 #include "godot_adapter/protobuf_log.hpp"
 #include "godot_adapter/qop_desktop_client.hpp"
+#include "godot_adapter/qop_multiplayer_peer.hpp"
 
 namespace qop::godot_adapter {
 namespace {
@@ -19,6 +20,7 @@ void initialize_sdk_module(godot::ModuleInitializationLevel level) {
         return;
     }
     godot::ClassDB::register_class<QOPDesktopClient>();
+    godot::ClassDB::register_class<QOPMultiplayerPeer>();
 }
 
 }  // namespace qop::godot_adapter

@@ -156,19 +156,23 @@ TEST(SdkLibraryEntry, FillsTheInitializationRecordForTheSceneLevel) {
     EXPECT_THAT(host.errors(), ::testing::IsEmpty());
 }
 
-TEST(SdkLibraryEntry, TheSceneLevelRegistersTheDesktopClientOnly) {
+TEST(SdkLibraryEntry, TheSceneLevelRegistersTheDesktopClientThenTheMultiplayerPeer) {
     EngineHost host;
     ASSERT_TRUE(host.load(&qop_sdk_library_init, GDEXTENSION_INITIALIZATION_SCENE));
     std::vector<std::string> names;
     for (const godot::StringName& name : godot_standin::extension_classes()) {
         names.push_back(name_of(name));
     }
-    EXPECT_THAT(names, ::testing::ElementsAre("QOPDesktopClient"));
-    const godot_standin::ClassRecord* record = godot_standin::find_class("QOPDesktopClient");
-    ASSERT_NE(record, nullptr);
-    EXPECT_EQ(name_of(record->parent), "Node");
-    EXPECT_FALSE(record->is_virtual);
-    EXPECT_EQ(record->level, GDEXTENSION_INITIALIZATION_SCENE);
+    EXPECT_THAT(names, ::testing::ElementsAre("QOPDesktopClient", "QOPMultiplayerPeer"));
+    const std::pair<const char*, const char*> parents[] = {
+        {"QOPDesktopClient", "Node"}, {"QOPMultiplayerPeer", "MultiplayerPeerExtension"}};
+    for (const auto& [name, parent] : parents) {
+        const godot_standin::ClassRecord* record = godot_standin::find_class(name);
+        ASSERT_NE(record, nullptr) << name;
+        EXPECT_EQ(name_of(record->parent), parent);
+        EXPECT_FALSE(record->is_virtual);
+        EXPECT_EQ(record->level, GDEXTENSION_INITIALIZATION_SCENE);
+    }
 }
 
 TEST(SdkLibraryEntry, TheEditorLevelRegistersNothingFurther) {

@@ -1,0 +1,221 @@
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "godot_adapter/godot_string_conversion.hpp"
+#include "godot_adapter/qop_multiplayer_peer.hpp"
+
+namespace qop::godot_adapter {
+
+namespace {
+
+using godot::MultiplayerPeer;
+using qop::network::HostedSessionEvent;
+using qop::network::HostedSessionEventKind;
+
+constexpr char kPeerDisconnected[] = "peer_disconnected";
+constexpr char kHostedSessionDisconnected[] = "Hosted session disconnected";
+constexpr char kHostChanged[] = "Room host changed; reconnect the multiplayer peer";
+
+constexpr std::int64_t kControlPeriodNs = 5'000'000'000;
+constexpr std::int64_t kKeepalivePeriodNs = 30'000'000'000;
+
+// A timer stamped 0 has never run: it is due at once.
+bool is_due(std::int64_t last, std::int64_t now, std::int64_t period) {
+    return last == 0 || now - last >= period;
+}
+
+}  // namespace
+
+void QOPMultiplayerPeer::begin_connection() {
+    if (connection_status == MultiplayerPeer::CONNECTION_DISCONNECTED) {
+        connection_status = MultiplayerPeer::CONNECTION_CONNECTING;
+    }
+}
+
+void QOPMultiplayerPeer::fail_connection(const godot::String& message) {
+    handle_connection_failure(to_std_string(message), false);
+}
+
+void QOPMultiplayerPeer::_poll() {
+    if (connect_worker.take_ready()) {
+        complete_connection();
+    }
+    // A failed connection's transports stay allocated until _close; nothing
+    // below may work on them.
+    if (!is_connected() || reliable_transport == nullptr || unreliable_transport == nullptr) {
+        return;
+    }
+    const std::uint64_t generation = connection_generation;
+    const auto still_connected = [&] { return generation == connection_generation; };
+    receive_path.expire(steady_now_ns());
+    if (hosted_mode) {
+        pump_hosted_session_events();
+        if (!still_connected()) {
+            return;
+        }
+    }
+    release_held_outbound();
+    if (!still_connected()) {
+        return;
+    }
+    const std::int64_t now = steady_now_ns();
+    if (_is_server() && is_due(last_control_time, now, kControlPeriodNs)) {
+        broadcast_control();
+        if (!still_connected()) {
+            return;
+        }
+    }
+    if (is_due(last_keepalive_time, now, kKeepalivePeriodNs)) {
+        send_keepalive_ping();
+        if (!still_connected()) {
+            return;
+        }
+    }
+    pump_transport_frames(*reliable_transport, true);
+    if (!still_connected()) {
+        return;
+    }
+    pump_transport_frames(*unreliable_transport, false);
+}
+
+void QOPMultiplayerPeer::pump_hosted_session_events() {
+    std::vector<HostedSessionEvent> events;
+    std::string error;
+    if (!hosted_session->poll(events, error)) {
+        handle_connection_failure(error.empty() ? kHostedSessionDisconnected : error, true);
+        return;
+    }
+    for (const HostedSessionEvent& event : events) {
+        if (!apply_room_event(event)) {
+            return;
+        }
+    }
+}
+
+bool QOPMultiplayerPeer::apply_room_event(const HostedSessionEvent& event) {
+    switch (event.kind) {
+        case HostedSessionEventKind::PlayerJoined:
+            active_context.players.push_back({event.player_id, event.player_name});
+            return true;
+        case HostedSessionEventKind::PlayerLeft: {
+            const std::int32_t peer = slots.find_peer(event.player_id);
+            auto& players = active_context.players;
+            players.erase(std::remove_if(players.begin(), players.end(),
+                                         [&](const qop::network::RoomPlayer& player) {
+                                             return player.id == event.player_id;
+                                         }),
+                          players.end());
+            if (peer >= 1 && peer != unique_id && !emit_peer_signals(kPeerDisconnected, {peer})) {
+                return false;
+            }
+            slots.erase_player(event.player_id);
+            receive_path.forget_peer(peer, event.player_id);
+            return true;
+        }
+        case HostedSessionEventKind::HostTransferred:
+            handle_connection_failure(kHostChanged, true);
+            return false;
+        case HostedSessionEventKind::Detached:
+            handle_connection_failure(
+                event.reason.empty() ? kHostedSessionDisconnected : event.reason, true);
+            return false;
+    }
+    return true;
+}
+
+void QOPMultiplayerPeer::handle_connection_failure(const std::string& message, bool notify) {
+    last_error = to_godot_string(message);
+    const bool was_connected = is_connected();
+    connection_status = MultiplayerPeer::CONNECTION_DISCONNECTED;
+    end_connection_generation();
+    // A connect still running (the game failed it) must neither race the
+    // pipe close below nor bring the connection up later.
+    if (connect_worker.has_thread()) {
+        abandon_connect_worker();
+    }
+    if (reliable_transport != nullptr) {
+        reliable_transport->close();
+    }
+    if (unreliable_transport != nullptr) {
+        unreliable_transport->close();
+    }
+    hosted_session->close();
+    held_outbound.clear();
+    if (was_connected || notify) {
+        emit_peer_signals(kPeerDisconnected, slots.peers_except(unique_id));
+    }
+}
+
+void QOPMultiplayerPeer::abandon_connect_worker() {
+    connect_worker.cancel();
+    connect_worker.join();
+    connect_worker.take_ready();
+    connect_worker.take_result();
+}
+
+bool QOPMultiplayerPeer::emit_peer_signals(const char* signal,
+                                           const std::vector<std::int32_t>& peers) {
+    const bool farewell = std::strcmp(signal, kPeerDisconnected) == 0;
+    const std::uint64_t generation = connection_generation;
+    for (const std::int32_t peer : peers) {
+        if (farewell && !farewelled_peers.insert(peer).second) {
+            continue;
+        }
+        emit_signal(signal, peer);
+        if (generation != connection_generation) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void QOPMultiplayerPeer::_close() {
+    end_connection_generation();
+    connect_worker.cancel();
+    if (reliable_transport != nullptr) {
+        reliable_transport->close();
+    }
+    if (unreliable_transport != nullptr) {
+        unreliable_transport->close();
+    }
+    connect_worker.join();
+    hosted_session->close();
+    // A result the worker published stays for the next _poll, which reports
+    // it; a success can no longer be installed.
+    connect_worker.discard_result_transports();
+    reliable_transport.reset();
+    unreliable_transport.reset();
+    envelope_mode = false;
+    hosted_mode = false;
+    pending_hosted = false;
+    inbound_packets.clear();
+    receive_path.clear();
+    held_outbound.clear();
+    slots.clear();
+    farewelled_peers.clear();
+    unique_id = 0;
+    session_nonce = 0;
+    last_keepalive_time = 0;
+    last_control_time = 0;
+    connection_status = MultiplayerPeer::CONNECTION_DISCONNECTED;
+}
+
+void QOPMultiplayerPeer::_disconnect_peer(int32_t p_peer, bool /*p_force*/) {
+    const std::string player = slots.find_player(p_peer);
+    if (player.empty() || p_peer == unique_id) {
+        return;
+    }
+    if (_is_server()) {
+        const std::uint64_t generation = connection_generation;
+        send_control_to_peer(player);
+        if (generation != connection_generation) {
+            return;
+        }
+    }
+    slots.erase_peer(p_peer);
+    receive_path.forget_peer(p_peer, player);
+    emit_peer_signals(kPeerDisconnected, {p_peer});
+}
+
+}  // namespace qop::godot_adapter

@@ -1,0 +1,95 @@
+#include <utility>
+
+#include "godot_adapter/qop_multiplayer_peer.hpp"
+
+namespace qop::godot_adapter {
+
+namespace {
+
+constexpr char kDataPlaneDisconnected[] = "QOP data plane disconnected";
+constexpr char kDisconnectedByServer[] = "Disconnected by multiplayer server";
+
+}  // namespace
+
+void QOPMultiplayerPeer::pump_transport_frames(qop::network::NetworkTransport& transport,
+                                               bool reliable) {
+    std::vector<std::vector<std::uint8_t>> frames;
+    std::string error;
+    if (!transport.poll(frames, error)) {
+        handle_connection_failure(error.empty() ? kDataPlaneDisconnected : error, false);
+        return;
+    }
+    for (const std::vector<std::uint8_t>& frame : frames) {
+        // Once a frame has ended the connection the rest belong to nobody.
+        if (!handle_relay_frame(frame, reliable)) {
+            return;
+        }
+    }
+}
+
+bool QOPMultiplayerPeer::handle_relay_frame(const std::vector<std::uint8_t>& frame, bool reliable) {
+    const std::uint64_t generation = connection_generation;
+    const qop::network::InboundResult result = receive_path.on_relay_frame(
+        frame, reliable, receive_view(), steady_now_ns(), inbound_packets);
+    switch (result.control) {
+        case qop::network::InboundControl::None:
+            break;
+        case qop::network::InboundControl::SessionAnnounce:
+            learn_session_nonce(result.nonce);
+            break;
+        case qop::network::InboundControl::HostDisconnect:
+            handle_connection_failure(kDisconnectedByServer, true);
+            return false;
+    }
+    return generation == connection_generation;
+}
+
+void QOPMultiplayerPeer::learn_session_nonce(std::uint64_t nonce) {
+    session_nonce = nonce;
+    // What waited for the nonce goes first: frames received meanwhile, then
+    // the game's packets, before anything later in either direction.
+    receive_path.release_held(receive_view(), steady_now_ns(), inbound_packets);
+    release_held_outbound();
+}
+
+qop::network::PeerReceiveView QOPMultiplayerPeer::receive_view() const {
+    return qop::network::PeerReceiveView{slots, unique_id, session_nonce, active_context.host_id};
+}
+
+godot::Error QOPMultiplayerPeer::_get_packet(const uint8_t** r_buffer, int32_t* r_buffer_size) {
+    if (r_buffer == nullptr || r_buffer_size == nullptr) {
+        return godot::ERR_INVALID_PARAMETER;
+    }
+    if (inbound_packets.empty()) {
+        return godot::ERR_UNAVAILABLE;
+    }
+    qop::network::InboundPacket packet = std::move(inbound_packets.front());
+    inbound_packets.pop_front();
+    last_packet_peer = packet.peer;
+    last_packet_channel = packet.channel;
+    last_packet_mode = packet.mode;
+    // The engine reads the bytes until it asks for the next packet.
+    packet_buffer = std::move(packet.bytes);
+    *r_buffer = packet_buffer.data();
+    *r_buffer_size = static_cast<int32_t>(packet_buffer.size());
+    return godot::OK;
+}
+
+int32_t QOPMultiplayerPeer::_get_available_packet_count() const {
+    return static_cast<int32_t>(inbound_packets.size());
+}
+
+int32_t QOPMultiplayerPeer::_get_packet_channel() const {
+    return inbound_packets.empty() ? last_packet_channel : inbound_packets.front().channel;
+}
+
+godot::MultiplayerPeer::TransferMode QOPMultiplayerPeer::_get_packet_mode() const {
+    return static_cast<godot::MultiplayerPeer::TransferMode>(
+        inbound_packets.empty() ? last_packet_mode : inbound_packets.front().mode);
+}
+
+int32_t QOPMultiplayerPeer::_get_packet_peer() const {
+    return inbound_packets.empty() ? last_packet_peer : inbound_packets.front().peer;
+}
+
+}  // namespace qop::godot_adapter

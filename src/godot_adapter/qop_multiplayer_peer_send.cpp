@@ -1,0 +1,244 @@
+#include <algorithm>
+#include <utility>
+
+#include "godot_adapter/qop_multiplayer_peer.hpp"
+#include "network/peer_control_messages.hpp"
+#include "network/peer_data_frame.hpp"
+#include "network/peer_send_plan.hpp"
+
+namespace qop::godot_adapter {
+
+namespace {
+
+using godot::MultiplayerPeer;
+using qop::network::kPeerFrameHeaderBytes;
+using qop::network::kRoomHostSlot;
+using qop::network::PeerFrameKind;
+
+constexpr char kTcpQueueFull[] = "TCP transport send queue is full";
+constexpr char kUdpQueueFull[] = "UDP transport send queue is full";
+constexpr char kUdpOverLimit[] = "UDP packet exceeds the negotiated limit";
+constexpr std::int64_t kHighestTargetSlot = 64;
+
+}  // namespace
+
+godot::Error QOPMultiplayerPeer::_put_packet(const uint8_t* p_buffer, int32_t p_buffer_size) {
+    if (!is_connected() || p_buffer == nullptr || p_buffer_size < 1) {
+        return godot::ERR_UNCONFIGURED;
+    }
+    const auto size = static_cast<std::uint64_t>(p_buffer_size);
+    if (size > qop::network::kMaxPeerPacketBytes) {
+        return godot::ERR_INVALID_PARAMETER;
+    }
+    if (target_peer > 0 && (target_peer == unique_id || slots.find_player(target_peer).empty())) {
+        return godot::ERR_INVALID_PARAMETER;
+    }
+    // Negated in 64 bits: INT32_MIN has no 32-bit negation.
+    if (target_peer < 0 && -static_cast<std::int64_t>(target_peer) > kHighestTargetSlot) {
+        return godot::ERR_INVALID_PARAMETER;
+    }
+    if (must_hold_outbound()) {
+        return hold_outbound(target_peer, p_buffer, size);
+    }
+    return send_packet(target_peer, p_buffer, size, transfer_mode, transfer_channel);
+}
+
+godot::Error QOPMultiplayerPeer::plan_packet(std::int32_t target, std::uint64_t size,
+                                             std::int32_t mode, PacketPlan& plan) const {
+    const bool reliable = mode == MultiplayerPeer::TRANSFER_MODE_RELIABLE;
+    if (reliable) {
+        if (!qop::network::reliable_chunk_size(active_context.tcp_frame_max_bytes,
+                                               plan.chunk_size)) {
+            return godot::ERR_INVALID_PARAMETER;
+        }
+    } else {
+        plan.chunk_size = static_cast<std::uint32_t>(size);
+    }
+    plan.fragment_count = qop::network::fragment_count_for(size, plan.chunk_size);
+    if (plan.fragment_count == 0 || plan.fragment_count > qop::network::kMaxPeerFragments) {
+        return godot::ERR_INVALID_PARAMETER;
+    }
+    if (!reliable && size + kPeerFrameHeaderBytes > active_context.udp_payload_max_bytes) {
+        return godot::ERR_INVALID_PARAMETER;
+    }
+    // The route is judged before anything is sent: a negative target that
+    // leaves nobody to send to is refused here, and the envelope's header
+    // size is what every fragment adds.
+    std::vector<std::uint8_t> header;
+    std::string error;
+    if (!qop::network::build_envelope_header(static_cast<std::uint8_t>(unique_id), kRoomHostSlot,
+                                             target, slots.player_by_peer(), {}, header, error)) {
+        return godot::ERR_INVALID_PARAMETER;
+    }
+    plan.queued_bytes = size + plan.fragment_count * (kPeerFrameHeaderBytes + header.size());
+    // A packet the reliable queue can never hold whole would only ever half leave.
+    if (reliable && !reliable_transport->send_queue_could_ever_take(
+                        static_cast<std::size_t>(plan.fragment_count), plan.queued_bytes)) {
+        return godot::ERR_INVALID_PARAMETER;
+    }
+    return godot::OK;
+}
+
+godot::Error QOPMultiplayerPeer::send_packet(std::int32_t target, const std::uint8_t* data,
+                                             std::uint64_t size, std::int32_t mode,
+                                             std::int32_t channel) {
+    const std::uint32_t sequence = ++channel_sequences[static_cast<std::uint32_t>(channel)];
+    const std::uint32_t message_id = next_message_id++;
+    PacketPlan plan;
+    const godot::Error planned = plan_packet(target, size, mode, plan);
+    if (planned != godot::OK) {
+        return planned;
+    }
+    const bool reliable = mode == MultiplayerPeer::TRANSFER_MODE_RELIABLE;
+    qop::network::NetworkTransport& transport =
+        reliable ? *reliable_transport : *unreliable_transport;
+    // Whole or not at all: a half-sent packet could never be reassembled and
+    // would only hold a place in every receiver's reassembly table.
+    if (reliable && !transport.send_queue_can_take(static_cast<std::size_t>(plan.fragment_count),
+                                                   plan.queued_bytes)) {
+        return godot::ERR_BUSY;
+    }
+    for (std::uint64_t index = 0; index < plan.fragment_count; ++index) {
+        const std::uint64_t offset = index * plan.chunk_size;
+        const std::uint64_t length = std::min<std::uint64_t>(size - offset, plan.chunk_size);
+        std::vector<std::uint8_t> frame = qop::network::encode_data_frame(
+            data + offset, static_cast<std::size_t>(length), static_cast<std::uint8_t>(mode),
+            static_cast<std::uint16_t>(channel), sequence, message_id,
+            static_cast<std::uint16_t>(index), static_cast<std::uint16_t>(plan.fragment_count),
+            static_cast<std::uint32_t>(size), session_nonce,
+            static_cast<std::uint8_t>(PeerFrameKind::Data));
+        std::vector<std::uint8_t> envelope;
+        std::string error;
+        if (!qop::network::build_envelope_header(static_cast<std::uint8_t>(unique_id),
+                                                 kRoomHostSlot, target, slots.player_by_peer(),
+                                                 std::move(frame), envelope, error)) {
+            return reliable ? send_failure(error, true) : godot::ERR_INVALID_PARAMETER;
+        }
+        if (!transport.send(envelope, error)) {
+            return send_failure(error, reliable);
+        }
+    }
+    return godot::OK;
+}
+
+godot::Error QOPMultiplayerPeer::send_failure(const std::string& error, bool reliable) {
+    if (error == (reliable ? kTcpQueueFull : kUdpQueueFull)) {
+        return godot::ERR_BUSY;
+    }
+    // The datagram relay refuses a packet over its limit before queuing it;
+    // the game asked for too much, the connection itself is fine.
+    if (!reliable && error == kUdpOverLimit) {
+        return godot::ERR_INVALID_PARAMETER;
+    }
+    handle_connection_failure(error, false);
+    return godot::ERR_CONNECTION_ERROR;
+}
+
+bool QOPMultiplayerPeer::must_hold_outbound() const {
+    return !_is_server() && (session_nonce == 0 || !held_outbound.empty());
+}
+
+godot::Error QOPMultiplayerPeer::hold_outbound(std::int32_t target, const std::uint8_t* data,
+                                               std::uint64_t size) {
+    PacketPlan plan;
+    const godot::Error planned = plan_packet(target, size, transfer_mode, plan);
+    if (planned != godot::OK) {
+        return planned;
+    }
+    qop::network::HeldOutboundPacket packet;
+    packet.target_peer = target;
+    packet.transfer_mode = transfer_mode;
+    packet.channel = transfer_channel;
+    packet.bytes.assign(data, data + size);
+    if (!held_outbound.hold(std::move(packet), static_cast<std::size_t>(size))) {
+        return godot::ERR_BUSY;
+    }
+    return godot::OK;
+}
+
+void QOPMultiplayerPeer::release_held_outbound() {
+    if (session_nonce == 0 || held_outbound.empty()) {
+        return;
+    }
+    std::deque<qop::network::HeldOutboundPacket> held = held_outbound.take_all();
+    const std::uint64_t generation = connection_generation;
+    while (!held.empty()) {
+        const qop::network::HeldOutboundPacket& packet = held.front();
+        // A player who left while the packet waited is no longer reachable.
+        const bool target_gone =
+            packet.target_peer > 0 && slots.find_player(packet.target_peer).empty();
+        const godot::Error sent =
+            target_gone ? godot::OK
+                        : send_packet(packet.target_peer, packet.bytes.data(), packet.bytes.size(),
+                                      packet.transfer_mode, packet.channel);
+        if (generation != connection_generation) {
+            return;
+        }
+        if (sent == godot::ERR_BUSY) {
+            // Nothing of it was queued: it waits, first in line, for the next poll.
+            for (auto& waiting : held) {
+                const std::size_t size = waiting.bytes.size();
+                held_outbound.hold(std::move(waiting), size);
+            }
+            return;
+        }
+        held.pop_front();
+    }
+}
+
+bool QOPMultiplayerPeer::send_p2p_message(const std::string& player_id,
+                                          std::vector<std::uint8_t> frame) {
+    const std::int32_t target = player_id.empty() ? 0 : slots.find_peer(player_id);
+    std::vector<std::uint8_t> envelope;
+    std::string error;
+    if (!qop::network::build_envelope_header(static_cast<std::uint8_t>(unique_id), kRoomHostSlot,
+                                             target, slots.player_by_peer(), std::move(frame),
+                                             envelope, error) ||
+        !reliable_transport->send(envelope, error)) {
+        handle_connection_failure(error, false);
+        return false;
+    }
+    return true;
+}
+
+void QOPMultiplayerPeer::broadcast_control() {
+    if (!_is_server() || !is_connected() || session_nonce == 0) {
+        return;
+    }
+    if (send_p2p_message(std::string(), qop::network::encode_control_frame(
+                                            PeerFrameKind::SessionAnnounce, session_nonce))) {
+        last_control_time = steady_now_ns();
+    }
+}
+
+void QOPMultiplayerPeer::send_control_to_peer(const std::string& player_id) {
+    if (!_is_server() || !is_connected() || player_id.empty()) {
+        return;
+    }
+    send_p2p_message(player_id,
+                     qop::network::encode_control_frame(PeerFrameKind::Disconnect, session_nonce));
+}
+
+void QOPMultiplayerPeer::send_keepalive_ping() {
+    if (reliable_transport == nullptr ||
+        connection_status == MultiplayerPeer::CONNECTION_DISCONNECTED) {
+        return;
+    }
+    std::vector<std::uint8_t> envelope;
+    std::string error;
+    if (!qop::network::encode_keepalive_envelope(static_cast<std::uint8_t>(unique_id), envelope,
+                                                 error)) {
+        handle_connection_failure(error, false);
+        return;
+    }
+    if (reliable_transport->send(envelope, error)) {
+        last_keepalive_time = steady_now_ns();
+        return;
+    }
+    // A full queue only delays the ping to the next poll.
+    if (error != kTcpQueueFull) {
+        handle_connection_failure(error, false);
+    }
+}
+
+}  // namespace qop::godot_adapter

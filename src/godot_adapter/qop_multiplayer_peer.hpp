@@ -154,6 +154,8 @@ private:
 
     // Each outgoing envelope is built here; its capacity outlives the packet.
     std::vector<std::uint8_t> send_buffer;
+    // Filled by a transport's poll; kept so its capacity serves the next one.
+    std::vector<std::vector<std::uint8_t>> received_frames;
     std::vector<std::uint8_t> packet_buffer;
     std::int32_t last_packet_peer = 0;
     std::int32_t last_packet_channel = 0;

@@ -59,6 +59,14 @@ std::string DesktopSessionClient::submit_command(std::uint32_t command,
         return "";
     }
     wake.notify_all();
+    // The worker waits on the pipe's read: end that wait so the command is
+    // written now rather than when the read's poll time runs out.
+    {
+        std::lock_guard<std::mutex> lock(transport_mutex);
+        if (current_transport != nullptr) {
+            current_transport->wake();
+        }
+    }
     return request_id;
 }
 

@@ -346,7 +346,11 @@ bool DesktopSessionClient::run_session(const DesktopAttachOptions& options,
         }
         std::vector<std::uint8_t> frame;
         SdkError error;
-        const ReceiveResult result = transport.receive_frame(frame, timing.session_poll_ms, error);
+        // The read ends when a frame arrives, a command is queued (wake) or a
+        // stop is asked for (cancel); only pending deadlines need it shorter.
+        const std::int64_t poll_ms =
+            pending.empty() ? timing.session_idle_poll_ms : timing.session_poll_ms;
+        const ReceiveResult result = transport.receive_frame(frame, poll_ms, error);
         if (result == ReceiveResult::Frame) {
             DecodedServerMessage message;
             SdkError decode_error;

@@ -31,14 +31,19 @@ public:
     // Writes the payload as one frame.
     virtual bool send_frame(const std::vector<std::uint8_t>& payload, SdkError& error) = 0;
 
-    // Waits up to poll_ms for the first byte of a frame; once it is there the
-    // whole frame is read.
+    // Waits up to poll_ms for the first byte of a frame, returning as soon as
+    // it arrives; once it is there the whole frame is read.
     virtual ReceiveResult receive_frame(std::vector<std::uint8_t>& out, std::int64_t poll_ms,
                                         SdkError& error) = 0;
 
     // Wakes every current and later wait of this transport. Sticky: a
     // cancelled transport is never connected again.
     virtual void cancel() = 0;
+
+    // Ends the receive_frame wait in progress, or the next one, with Idle at
+    // once, so that the worker turns to what was just queued for it. One wake
+    // ends one wait. May be called from any thread.
+    virtual void wake() = 0;
 
     virtual void close() = 0;
 };

@@ -38,6 +38,19 @@ enum class TransportState : std::int32_t {
     Failed = 3,
 };
 
+// When a send may write to the socket.
+enum class SendPolicy {
+    // A payload sent while nothing waits in the send queue is written at once
+    // as far as the socket takes it, so that a game that sends after its poll
+    // does not wait a frame; the rest, and everything sent behind it, waits
+    // for the next poll. A write that fails there is reported by the next
+    // poll, as a failed write of the queue always is: send itself refuses
+    // only what it always refused.
+    WriteThroughWhenIdle,
+    // Every payload waits in the queue until the next poll writes it.
+    QueueUntilPoll,
+};
+
 // A connection to one relay. Used by one thread at a time: connect blocks (it
 // runs on a worker); poll and send never block once connected.
 class NetworkTransport {
@@ -50,7 +63,7 @@ public:
     // Writes what the socket takes from the send queue, then appends every
     // received frame or datagram to `frames` (which it never clears).
     virtual bool poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) = 0;
-    // Queues one payload; the next poll writes it.
+    // Sends one payload as the transport's SendPolicy says.
     virtual bool send(const std::vector<std::uint8_t>& payload, std::string& error) = 0;
     virtual void close() = 0;
     // May be called from any thread while another thread is inside connect():
@@ -86,10 +99,13 @@ inline constexpr std::chrono::milliseconds kRelayHandshakeDeadline{5000};
 inline constexpr std::size_t kTcpPollReceiveBudgetBytes = 4u * 1024 * 1024;
 inline constexpr std::size_t kUdpPollDatagramBudget = 1024;
 
-// Tests shorten the handshake deadline; everyone else takes the default.
+// Tests shorten the handshake deadline, and tests of the send queue itself
+// keep every payload in it; everyone else takes the defaults.
 std::unique_ptr<NetworkTransport> make_tcp_transport(
-    std::chrono::milliseconds handshake_deadline = kRelayHandshakeDeadline);
+    std::chrono::milliseconds handshake_deadline = kRelayHandshakeDeadline,
+    SendPolicy send_policy = SendPolicy::WriteThroughWhenIdle);
 std::unique_ptr<NetworkTransport> make_udp_transport(
-    std::chrono::milliseconds handshake_deadline = kRelayHandshakeDeadline);
+    std::chrono::milliseconds handshake_deadline = kRelayHandshakeDeadline,
+    SendPolicy send_policy = SendPolicy::WriteThroughWhenIdle);
 
 }  // namespace qop::network

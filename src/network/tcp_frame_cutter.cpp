@@ -1,5 +1,8 @@
 #include "network/tcp_frame_cutter.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 #include "network/big_endian.hpp"
 
 namespace qop::network {
@@ -36,7 +39,19 @@ bool cut_reliable_frames(const std::uint8_t* data, std::size_t size, std::uint32
 }
 
 void ReliableFrameReader::append(const std::uint8_t* bytes, std::size_t count) {
-    buffer_.insert(buffer_.end(), bytes, bytes + count);
+    if (count > 0) {
+        std::memcpy(space(count), bytes, count);
+        commit(count);
+    }
+}
+
+std::uint8_t* ReliableFrameReader::space(std::size_t count) {
+    if (buffer_.size() - end_ < count) {
+        // Only bytes that really arrived decide the size: a frame announced
+        // as huge costs nothing until its bytes come.
+        buffer_.resize(std::max(end_ + count, 2 * buffer_.size()));
+    }
+    return buffer_.data() + end_;
 }
 
 bool ReliableFrameReader::cut(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) {
@@ -44,13 +59,14 @@ bool ReliableFrameReader::cut(std::vector<std::vector<std::uint8_t>>& frames, st
     const bool ok = cut_reliable_frames(buffer_.data() + read_offset_, buffered_bytes(),
                                         frame_limit_, frames, consumed, error);
     read_offset_ += consumed;
-    if (read_offset_ == buffer_.size()) {
-        buffer_.clear();
+    if (read_offset_ == end_) {
         read_offset_ = 0;
+        end_ = 0;
     } else if (read_offset_ >= buffered_bytes()) {
         // The kept tail is no longer than what was dropped: moving it costs
         // at most as much as cutting did.
-        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(read_offset_));
+        std::memmove(buffer_.data(), buffer_.data() + read_offset_, buffered_bytes());
+        end_ -= read_offset_;
         read_offset_ = 0;
     }
     return ok;
@@ -60,6 +76,7 @@ void ReliableFrameReader::clear() {
     buffer_.clear();
     buffer_.shrink_to_fit();
     read_offset_ = 0;
+    end_ = 0;
 }
 
 }  // namespace qop::network

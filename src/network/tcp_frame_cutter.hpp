@@ -30,19 +30,26 @@ bool cut_reliable_frames(const std::uint8_t* data, std::size_t size, std::uint32
 
 // Keeps received bytes between reads and cuts frames as they complete. Cut
 // bytes are skipped with a read offset and dropped in one move afterwards, so
-// large buffers are never shifted once per frame.
+// large buffers are never shifted once per frame. The storage is kept between
+// reads, and a socket can receive straight into it (space, then commit).
 class ReliableFrameReader {
 public:
     void set_frame_limit(std::uint32_t frame_limit) { frame_limit_ = frame_limit; }
     void append(const std::uint8_t* bytes, std::size_t count);
+    // Room for `count` more bytes after those buffered; commit() says how
+    // many of them were filled.
+    std::uint8_t* space(std::size_t count);
+    void commit(std::size_t count) { end_ += count; }
     bool cut(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);
     void clear();
-    std::size_t buffered_bytes() const { return buffer_.size() - read_offset_; }
+    std::size_t buffered_bytes() const { return end_ - read_offset_; }
 
 private:
     std::uint32_t frame_limit_ = kDefaultReliableFrameLimit;
+    // Bytes [read_offset_, end_) are buffered; the rest is spare room.
     std::vector<std::uint8_t> buffer_;
     std::size_t read_offset_ = 0;
+    std::size_t end_ = 0;
 };
 
 }  // namespace qop::network

@@ -23,19 +23,26 @@ constexpr std::size_t kReceiveChunkBytes = 16384;
 constexpr std::size_t kHandshakeReadStepBytes = 65536;
 constexpr char kConnectCancelled[] = "TCP transport connect was cancelled";
 
-// The length prefix, then the payload; `size` fits the 32-bit prefix.
-std::vector<std::uint8_t> make_reliable_frame(const std::uint8_t* payload, std::size_t size) {
-    std::vector<std::uint8_t> frame;
+// The length prefix, then the payload, replacing what `frame` held; `size`
+// fits the 32-bit prefix.
+void write_reliable_frame_into(const std::uint8_t* payload, std::size_t size,
+                               std::vector<std::uint8_t>& frame) {
+    frame.clear();
     frame.reserve(kReliableLengthBytes + size);
     append_u32_be(frame, static_cast<std::uint32_t>(size));
     frame.insert(frame.end(), payload, payload + size);
+}
+
+std::vector<std::uint8_t> make_reliable_frame(const std::uint8_t* payload, std::size_t size) {
+    std::vector<std::uint8_t> frame;
+    write_reliable_frame_into(payload, size, frame);
     return frame;
 }
 
 class TcpTransport final : public NetworkTransport {
 public:
-    explicit TcpTransport(std::chrono::milliseconds handshake_deadline)
-        : handshake_deadline_(handshake_deadline), receive_chunk_(kReceiveChunkBytes) {}
+    TcpTransport(std::chrono::milliseconds handshake_deadline, SendPolicy send_policy)
+        : handshake_deadline_(handshake_deadline), send_policy_(send_policy) {}
     ~TcpTransport() override { close(); }
 
     bool connect(const TransportEndpoint& endpoint, std::string& error) override;
@@ -77,9 +84,13 @@ private:
     bool read_reliable_frame(std::vector<std::uint8_t>& bytes, const ConnectLimits& limits,
                              std::string& error);
     bool flush_send_queue(std::string& error);
+    // Writes the frame straight to the socket while nothing is queued ahead
+    // of it; what the socket does not take is queued.
+    void write_through(const std::vector<std::uint8_t>& payload);
     bool receive_waiting(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);
 
     const std::chrono::milliseconds handshake_deadline_;
+    const SendPolicy send_policy_;
     // The only member another thread touches (through cancel()).
     std::atomic<bool> cancel_requested_{false};
     SocketHandle socket_ = kInvalidSocket;
@@ -91,10 +102,15 @@ private:
 
     std::uint32_t frame_limit_ = kDefaultReliableFrameLimit;
     ReliableFrameReader reader_;
-    std::vector<std::uint8_t> receive_chunk_;
     std::deque<std::vector<std::uint8_t>> send_queue_;
     std::uint64_t front_offset_ = 0;
     std::uint64_t queued_bytes_ = 0;
+    // A write-through that failed: the next poll reports it, as a failed
+    // write of the queue would be reported.
+    bool write_failed_ = false;
+    // Holds the frame being written through, kept between sends so that a
+    // frame the socket takes whole costs no allocation.
+    std::vector<std::uint8_t> write_through_frame_;
 };
 
 bool TcpTransport::fail(std::string message, std::string& error) {
@@ -200,9 +216,35 @@ bool TcpTransport::send(const std::vector<std::uint8_t>& payload, std::string& e
         error = "TCP transport send queue is full";
         return false;
     }
+    if (send_policy_ == SendPolicy::WriteThroughWhenIdle && send_queue_.empty() && !write_failed_) {
+        write_through(payload);
+        return true;
+    }
     send_queue_.push_back(make_reliable_frame(payload.data(), payload.size()));
     queued_bytes_ += frame_bytes;
     return true;
+}
+
+void TcpTransport::write_through(const std::vector<std::uint8_t>& payload) {
+    write_reliable_frame_into(payload.data(), payload.size(), write_through_frame_);
+    const std::int64_t sent =
+        send_some(socket_, write_through_frame_.data(), write_through_frame_.size());
+    if (sent > 0 && static_cast<std::uint64_t>(sent) == write_through_frame_.size()) {
+        return;
+    }
+    std::uint64_t written = 0;
+    if (sent > 0) {
+        written = static_cast<std::uint64_t>(sent);
+    } else if (sent == 0 || !is_would_block(last_socket_error())) {
+        // The send itself succeeds: the caller learns of the broken
+        // connection from the next poll, as it always has.
+        write_failed_ = true;
+    }
+    // The rest waits, ahead of anything sent later.
+    queued_bytes_ += write_through_frame_.size() - written;
+    front_offset_ = written;
+    send_queue_.push_back(std::move(write_through_frame_));
+    write_through_frame_ = {};
 }
 
 bool TcpTransport::poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) {
@@ -213,6 +255,9 @@ bool TcpTransport::poll(std::vector<std::vector<std::uint8_t>>& frames, std::str
 }
 
 bool TcpTransport::flush_send_queue(std::string& error) {
+    if (write_failed_) {
+        return fail("TCP transport send failed", error);
+    }
     while (!send_queue_.empty()) {
         const std::vector<std::uint8_t>& front = send_queue_.front();
         const std::size_t offset = static_cast<std::size_t>(front_offset_);
@@ -240,16 +285,24 @@ bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frame
     // poll; a frame cut in half stays in the reader.
     std::size_t budget = kTcpPollReceiveBudgetBytes;
     while (budget > 0) {
-        const std::int64_t received =
-            receive_some(socket_, receive_chunk_.data(), std::min(receive_chunk_.size(), budget));
+        // Received straight into the reader: no chunk is copied twice.
+        const std::size_t step = std::min(kReceiveChunkBytes, budget);
+        const std::int64_t received = receive_some(socket_, reader_.space(step), step);
         if (received > 0) {
             budget -= static_cast<std::size_t>(received);
-            reader_.append(receive_chunk_.data(), static_cast<std::size_t>(received));
+            reader_.commit(static_cast<std::size_t>(received));
             // Cutting after every chunk keeps the buffer at one partial frame,
             // and frames that arrived whole before a close are still handed
             // out.
             if (!reader_.cut(frames, error)) {
                 return fail(kReliableFrameOverLimit, error);
+            }
+            // A read that did not fill its step took everything waiting:
+            // asking again would only hear that nothing is left, one system
+            // call later on every delivery. What arrives meanwhile, a close
+            // included, is read by the next poll.
+            if (static_cast<std::size_t>(received) < step) {
+                return true;
             }
             continue;
         }
@@ -279,6 +332,7 @@ void TcpTransport::release() {
     send_queue_.clear();
     front_offset_ = 0;
     queued_bytes_ = 0;
+    write_failed_ = false;
     roster_.clear();
     state_ = TransportState::Idle;
     envelope_version_ = 0;
@@ -288,8 +342,9 @@ void TcpTransport::release() {
 
 }  // namespace
 
-std::unique_ptr<NetworkTransport> make_tcp_transport(std::chrono::milliseconds handshake_deadline) {
-    return std::make_unique<TcpTransport>(handshake_deadline);
+std::unique_ptr<NetworkTransport> make_tcp_transport(std::chrono::milliseconds handshake_deadline,
+                                                     SendPolicy send_policy) {
+    return std::make_unique<TcpTransport>(handshake_deadline, send_policy);
 }
 
 }  // namespace qop::network

@@ -41,12 +41,18 @@ std::vector<std::uint8_t> build_udp_hello(const std::string& token, std::uint8_t
 std::vector<std::uint8_t> build_udp_data(const std::vector<std::uint8_t>& session_id,
                                          const std::vector<std::uint8_t>& payload) {
     std::vector<std::uint8_t> datagram;
+    write_udp_data(session_id, payload, datagram);
+    return datagram;
+}
+
+void write_udp_data(const std::vector<std::uint8_t>& session_id,
+                    const std::vector<std::uint8_t>& payload, std::vector<std::uint8_t>& datagram) {
+    datagram.clear();
     datagram.reserve(kUdpHeaderBytes + kLengthFieldBytes + session_id.size() + payload.size());
     append_udp_header(datagram, kUdpTypeData);
     append_u16_be(datagram, static_cast<std::uint16_t>(session_id.size()));
     datagram.insert(datagram.end(), session_id.begin(), session_id.end());
     datagram.insert(datagram.end(), payload.begin(), payload.end());
-    return datagram;
 }
 
 bool take_udp_data_payload(const std::uint8_t* datagram, std::size_t size,

@@ -27,6 +27,9 @@ std::vector<std::uint8_t> build_udp_hello(const std::string& token, std::uint8_t
 // One data datagram: session id length, session id, payload.
 std::vector<std::uint8_t> build_udp_data(const std::vector<std::uint8_t>& session_id,
                                          const std::vector<std::uint8_t>& payload);
+// The same, replacing what `datagram` held (its storage is reused).
+void write_udp_data(const std::vector<std::uint8_t>& session_id,
+                    const std::vector<std::uint8_t>& payload, std::vector<std::uint8_t>& datagram);
 
 // When the datagram is a data datagram of this session with at least one payload byte, appends
 // its payload to `frames` and returns true; any other datagram is left alone.

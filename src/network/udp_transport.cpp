@@ -24,8 +24,8 @@ constexpr char kConnectCancelled[] = "UDP transport connect was cancelled";
 
 class UdpTransport final : public NetworkTransport {
 public:
-    explicit UdpTransport(std::chrono::milliseconds handshake_deadline)
-        : handshake_deadline_(handshake_deadline) {}
+    UdpTransport(std::chrono::milliseconds handshake_deadline, SendPolicy send_policy)
+        : handshake_deadline_(handshake_deadline), send_policy_(send_policy) {}
     ~UdpTransport() override { close(); }
 
     bool connect(const TransportEndpoint& endpoint, std::string& error) override;
@@ -49,6 +49,9 @@ public:
 
 private:
     bool flush(std::string& error);
+    // Writes the datagram straight to the socket while nothing is queued
+    // ahead of it; one the socket cannot take now is queued.
+    void write_through(const std::vector<std::uint8_t>& payload);
     bool receive(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);
     bool fail(std::string& error, const char* message);
     bool abandon();
@@ -57,6 +60,7 @@ private:
     void release();
 
     const std::chrono::milliseconds handshake_deadline_;
+    const SendPolicy send_policy_;
     // The only member another thread touches (through cancel()).
     std::atomic<bool> cancel_requested_{false};
     SocketHandle socket_ = kInvalidSocket;
@@ -69,6 +73,11 @@ private:
     std::uint32_t payload_limit_ = kInitialPayloadLimit;
     std::deque<std::vector<std::uint8_t>> send_queue_;
     std::vector<std::uint8_t> receive_buffer_;
+    // A write-through that failed: the next poll reports it.
+    bool write_failed_ = false;
+    // Holds the datagram being written through, kept between sends so that
+    // a datagram the socket takes costs no allocation.
+    std::vector<std::uint8_t> write_through_datagram_;
 };
 
 bool UdpTransport::fail(std::string& error, const char* message) {
@@ -154,8 +163,29 @@ bool UdpTransport::send(const std::vector<std::uint8_t>& payload, std::string& e
         error = "UDP transport send queue is full";
         return false;
     }
+    if (send_policy_ == SendPolicy::WriteThroughWhenIdle && send_queue_.empty() && !write_failed_) {
+        write_through(payload);
+        return true;
+    }
     send_queue_.push_back(build_udp_data(session_id_, payload));
     return true;
+}
+
+void UdpTransport::write_through(const std::vector<std::uint8_t>& payload) {
+    write_udp_data(session_id_, payload, write_through_datagram_);
+    const std::int64_t sent =
+        send_some(socket_, write_through_datagram_.data(), write_through_datagram_.size());
+    if (sent >= 0 && static_cast<std::uint64_t>(sent) == write_through_datagram_.size()) {
+        return;
+    }
+    if (sent < 0 && is_would_block(last_socket_error())) {
+        send_queue_.push_back(std::move(write_through_datagram_));
+        write_through_datagram_ = {};
+        return;
+    }
+    // The send itself succeeds: the caller learns of the failure from the
+    // next poll, as it would have from that poll's own write.
+    write_failed_ = true;
 }
 
 bool UdpTransport::poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) {
@@ -172,6 +202,9 @@ bool UdpTransport::poll(std::vector<std::vector<std::uint8_t>>& frames, std::str
 }
 
 bool UdpTransport::flush(std::string& error) {
+    if (write_failed_) {
+        return fail(error, "UDP transport send failed");
+    }
     while (!send_queue_.empty()) {
         const std::vector<std::uint8_t>& datagram = send_queue_.front();
         const std::int64_t sent = send_some(socket_, datagram.data(), datagram.size());
@@ -222,6 +255,7 @@ void UdpTransport::release() {
     }
     receive_buffer_ = {};
     send_queue_.clear();
+    write_failed_ = false;
     roster_.clear();
     session_id_.clear();
     state_ = TransportState::Idle;
@@ -232,8 +266,9 @@ void UdpTransport::release() {
 
 }  // namespace
 
-std::unique_ptr<NetworkTransport> make_udp_transport(std::chrono::milliseconds handshake_deadline) {
-    return std::make_unique<UdpTransport>(handshake_deadline);
+std::unique_ptr<NetworkTransport> make_udp_transport(std::chrono::milliseconds handshake_deadline,
+                                                     SendPolicy send_policy) {
+    return std::make_unique<UdpTransport>(handshake_deadline, send_policy);
 }
 
 }  // namespace qop::network

@@ -66,6 +66,8 @@ public:
     qop::test::FakeRoomRelays& relays() { return relays_; }
     qop::test::ManualMonotonicClock& clock() { return *clock_; }
     MultiplayerPeerSeams seams_for(std::uint8_t slot);
+    // For peers joined from now on (the default writes through).
+    void set_send_policy(qop::network::SendPolicy policy) { send_policy_ = policy; }
 
 private:
     const Road road_;
@@ -80,6 +82,7 @@ private:
     std::map<std::uint8_t, QOPMultiplayerPeer*> peers_;
     std::map<std::uint8_t, godot_standin::MultiplayerDriver> drivers_;
     std::map<std::uint8_t, std::vector<ReceivedPacket>> received_;
+    qop::network::SendPolicy send_policy_ = qop::network::SendPolicy::WriteThroughWhenIdle;
 };
 
 // Both roads, for parameterised room tests.

@@ -6,6 +6,12 @@ namespace {
 using network::make_tcp_transport;
 using network::TransportState;
 
+// These cases count what the queue holds: every payload waits there for a poll.
+std::unique_ptr<network::NetworkTransport> make_queueing_transport() {
+    return make_tcp_transport(network::kRelayHandshakeDeadline,
+                              network::SendPolicy::QueueUntilPoll);
+}
+
 // 1024 frames of this payload fill the 32 MiB queue to the byte.
 constexpr std::size_t kPayloadFillingTheQueue = 32 * 1024 - 4;
 constexpr std::size_t kFramesFillingTheQueue = 1024;
@@ -24,7 +30,7 @@ TEST(TcpTransportQueue, BackPressureKeepsEveryByteAndTheAccountingReturnsToZero)
     FakeTcpRelay relay(three_seat_room());
     std::string error;
     ASSERT_TRUE(relay.start(error)) << error;
-    auto host = make_tcp_transport();
+    auto host = make_queueing_transport();
     ASSERT_TRUE(host->connect(relay.endpoint("tok-host"), error)) << error;
     ASSERT_TRUE(relay.wait_for_players(1, kWaitLimit));
     relay.pause_reading(1);
@@ -64,7 +70,7 @@ TEST(TcpTransportQueue, The2049thFrameIsRefusedUntilAPollHasWrittenSome) {
     FakeTcpRelay relay(three_seat_room());
     std::string error;
     ASSERT_TRUE(relay.start(error)) << error;
-    auto host = make_tcp_transport();
+    auto host = make_queueing_transport();
     ASSERT_TRUE(host->connect(relay.endpoint("tok-host"), error)) << error;
     for (int i = 0; i < 2048; ++i) {
         ASSERT_TRUE(host->send(Bytes{static_cast<std::uint8_t>(i)}, error)) << i;
@@ -105,7 +111,7 @@ TEST(TcpTransportQueue, RoomForABatchCountsFramesAndBytesWithTheirPrefixes) {
     FakeTcpRelay relay(three_seat_room());
     std::string error;
     ASSERT_TRUE(relay.start(error)) << error;
-    auto host = make_tcp_transport();
+    auto host = make_queueing_transport();
     ASSERT_TRUE(host->connect(relay.endpoint("tok-host"), error)) << error;
     ASSERT_TRUE(host->send(Bytes(100, 1), error)) << error;
     for (const RoomCase& c : cases) {

@@ -14,6 +14,7 @@ struct ScriptedDesktop::Connection {
 
 struct ScriptedDesktop::TransportState {
     bool cancelled = false;
+    bool woken = false;
     std::shared_ptr<Connection> connection;
 };
 
@@ -56,6 +57,7 @@ public:
         return desktop->transport_receive(state, out, poll_ms, error);
     }
     void cancel() override { desktop->transport_cancel(state); }
+    void wake() override { desktop->transport_wake(state); }
     void close() override { desktop->transport_close(state); }
 
 private:
@@ -270,6 +272,7 @@ QOP_FAKE_GETTER(std::size_t, transports_created, transport_count)
 QOP_FAKE_GETTER(std::size_t, connect_calls, connect_count)
 QOP_FAKE_GETTER(std::size_t, connections, connection_count)
 QOP_FAKE_GETTER(std::size_t, cancel_calls, cancel_count)
+QOP_FAKE_GETTER(std::size_t, wake_calls, wake_count)
 QOP_FAKE_GETTER(std::size_t, close_calls, close_count)
 QOP_FAKE_GETTER(std::size_t, blocked_writes, blocked_write_count)
 QOP_FAKE_GETTER(std::vector<ScriptedDesktop::Clock::time_point>, connect_times, connect_stamps)
@@ -472,13 +475,18 @@ ReceiveResult ScriptedDesktop::transport_receive(TransportState& transport,
         return ReceiveResult::Closed;
     }
     changed.wait_for(lock, std::chrono::milliseconds(poll_ms > 0 ? poll_ms : 0), [&] {
-        return transport.cancelled || !connection->to_game.empty() || connection->desktop_closed;
+        return transport.cancelled || transport.woken || !connection->to_game.empty() ||
+               connection->desktop_closed;
     });
     if (transport.cancelled) {
         return ReceiveResult::Closed;
     }
     if (connection->to_game.empty()) {
-        return connection->desktop_closed ? ReceiveResult::Closed : ReceiveResult::Idle;
+        if (connection->desktop_closed) {
+            return ReceiveResult::Closed;
+        }
+        transport.woken = false;
+        return ReceiveResult::Idle;
     }
     ReceiveResult waited = wait_for_bytes(lock, transport, *connection, 4, error);
     if (waited != ReceiveResult::Frame) {
@@ -528,6 +536,13 @@ void ScriptedDesktop::transport_cancel(TransportState& transport) {
     std::lock_guard<std::mutex> lock(mutex);
     transport.cancelled = true;
     ++cancel_count;
+    changed.notify_all();
+}
+
+void ScriptedDesktop::transport_wake(TransportState& transport) {
+    std::lock_guard<std::mutex> lock(mutex);
+    transport.woken = true;
+    ++wake_count;
     changed.notify_all();
 }
 

@@ -2,8 +2,8 @@
 
 // An in-process stand-in for the desktop client application, reached through
 // a fake DesktopPlatform and fake DesktopTransports that behave like the
-// named-pipe transport (sticky cancel, frames read whole, Closed after the
-// desktop closes and the buffered bytes are read). Everything the game side
+// named-pipe transport (sticky cancel, a wake that ends one wait, frames read
+// whole, Closed after the desktop closes and the buffered bytes are read). Everything the game side
 // writes is decoded with the generated protocol classes; answers are real
 // server messages framed by hand, or any raw bytes a test chooses.
 //
@@ -178,6 +178,7 @@ public:
     std::size_t connect_calls() const;
     std::size_t connections() const;  // connects that succeeded
     std::size_t cancel_calls() const;
+    std::size_t wake_calls() const;
     std::size_t close_calls() const;  // closes of an open connection by the game side
     std::vector<Clock::time_point> connect_times() const;
     std::vector<std::string> connect_endpoints() const;
@@ -205,6 +206,7 @@ public:
     ReceiveResult transport_receive(TransportState& transport, std::vector<std::uint8_t>& out,
                                     std::int64_t poll_ms, SdkError& error);
     void transport_cancel(TransportState& transport);
+    void transport_wake(TransportState& transport);
     void transport_close(TransportState& transport);
 
 private:
@@ -240,6 +242,7 @@ private:
     std::size_t connect_count = 0;
     std::size_t connection_count = 0;
     std::size_t cancel_count = 0;
+    std::size_t wake_count = 0;
     std::size_t close_count = 0;
     std::size_t undecodable_count = 0;
     std::vector<Clock::time_point> connect_stamps;

@@ -49,7 +49,9 @@ class WindowsNamedPipeTransport final : public DesktopTransport {
 public:
     explicit WindowsNamedPipeTransport(std::int64_t operation_timeout_ms)
         : operation_timeout_ms_(clamp_wait_milliseconds(operation_timeout_ms)),
-          cancel_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+          cancel_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          wake_event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+          header_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
     ~WindowsNamedPipeTransport() override { close(); }
 
@@ -151,22 +153,21 @@ public:
         if (pipe == INVALID_HANDLE_VALUE) {
             return ReceiveResult::Closed;
         }
-        DWORD available = 0;
-        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
-            const DWORD peek_error = GetLastError();
-            if (means_closed(peek_error)) {
+        std::size_t header_bytes = 0;
+        switch (wait_for_header(pipe, poll_ms, header_bytes, error)) {
+            case HeaderWait::Arrived:
+                break;
+            case HeaderWait::Nothing:
+                return ReceiveResult::Idle;
+            case HeaderWait::Closed:
                 return ReceiveResult::Closed;
-            }
-            error = make_bridge_error("Could not inspect desktop session pipe", peek_error);
-            return ReceiveResult::Error;
+            case HeaderWait::Failed:
+                return ReceiveResult::Error;
         }
-        if (available == 0) {
-            return cancel_requested(poll_ms) ? ReceiveResult::Closed : ReceiveResult::Idle;
-        }
-
-        std::array<std::uint8_t, kDesktopFrameHeaderSize> header{};
-        const ReadOutcome header_read =
-            read_exact_overlapped(pipe, header.data(), header.size(), error);
+        // The rest of the length, then the payload, under the read time-out.
+        std::array<std::uint8_t, kDesktopFrameHeaderSize>& header = header_;
+        const ReadOutcome header_read = read_exact_overlapped(pipe, header.data() + header_bytes,
+                                                              header.size() - header_bytes, error);
         if (header_read != ReadOutcome::Done) {
             return to_receive_result(header_read);
         }
@@ -192,6 +193,12 @@ public:
         }
     }
 
+    void wake() override {
+        if (wake_event_.valid()) {
+            SetEvent(wake_event_.get());
+        }
+    }
+
     void close() override {
         if (cancel_event_.valid()) {
             SetEvent(cancel_event_.get());
@@ -200,6 +207,64 @@ public:
     }
 
 private:
+    // How the wait for a frame's first bytes ended.
+    enum class HeaderWait { Arrived, Nothing, Closed, Failed };
+
+    // The read of a frame's first bytes stays pending from one call to the
+    // next, so that the wait ends the moment the desktop writes, and so that
+    // waiting costs no system call beyond the wait itself. The wait ends too
+    // on a cancel (Closed) and on a wake or at the poll time (Nothing).
+    HeaderWait wait_for_header(HANDLE pipe, std::int64_t poll_ms, std::size_t& got,
+                               SdkError& error) {
+        if (!header_event_.valid()) {
+            error = make_bridge_error("Could not create named-pipe read event", GetLastError());
+            return HeaderWait::Failed;
+        }
+        if (!header_pending_) {
+            ResetEvent(header_event_.get());
+            header_overlapped_ = OVERLAPPED{};
+            header_overlapped_.hEvent = header_event_.get();
+            if (!ReadFile(pipe, header_.data(), static_cast<DWORD>(header_.size()), nullptr,
+                          &header_overlapped_)) {
+                const DWORD read_error = GetLastError();
+                if (read_error != ERROR_IO_PENDING) {
+                    if (means_closed(read_error)) {
+                        return HeaderWait::Closed;
+                    }
+                    error = make_bridge_error("Could not read desktop session pipe", read_error);
+                    return HeaderWait::Failed;
+                }
+            }
+            header_pending_ = true;
+        }
+        const HANDLE waits[3] = {header_event_.get(), cancel_event_.get(), wake_event_.get()};
+        const DWORD count = wake_event_.valid() ? 3 : 2;
+        const DWORD woken =
+            WaitForMultipleObjects(count, waits, FALSE, clamp_wait_milliseconds(poll_ms));
+        if (woken == WAIT_OBJECT_0 + 1) {
+            return HeaderWait::Closed;
+        }
+        if (woken != WAIT_OBJECT_0) {
+            return HeaderWait::Nothing;
+        }
+        header_pending_ = false;
+        DWORD transferred = 0;
+        if (!GetOverlappedResult(pipe, &header_overlapped_, &transferred, FALSE)) {
+            const DWORD finish_error = GetLastError();
+            if (means_closed(finish_error)) {
+                return HeaderWait::Closed;
+            }
+            error =
+                make_bridge_error("Could not finish reading desktop session pipe", finish_error);
+            return HeaderWait::Failed;
+        }
+        if (transferred == 0) {
+            return HeaderWait::Closed;
+        }
+        got = transferred;
+        return HeaderWait::Arrived;
+    }
+
     static ReceiveResult to_receive_result(ReadOutcome outcome) {
         switch (outcome) {
             case ReadOutcome::Done:
@@ -218,10 +283,19 @@ private:
     }
 
     void close_pipe() {
-        std::lock_guard<std::mutex> lock(pipe_mutex_);
-        if (pipe_.valid()) {
-            CancelIoEx(pipe_.get(), nullptr);
-            pipe_.reset();
+        UniqueHandle pipe;
+        {
+            std::lock_guard<std::mutex> lock(pipe_mutex_);
+            if (pipe_.valid()) {
+                CancelIoEx(pipe_.get(), nullptr);
+                pipe = std::move(pipe_);
+            }
+        }
+        // The pending read of a frame's first bytes writes into this object
+        // until it has ended; the cancel above ends it promptly.
+        if (header_pending_) {
+            WaitForSingleObject(header_event_.get(), INFINITE);
+            header_pending_ = false;
         }
     }
 
@@ -355,6 +429,14 @@ private:
     const DWORD operation_timeout_ms_;
     // Manual-reset; signalled by cancel and close. Null when creation failed.
     UniqueHandle cancel_event_;
+    // Auto-reset: one wake ends one wait. Without it, waits end at their poll time.
+    UniqueHandle wake_event_;
+    // The read of a frame's first bytes, pending between calls while nothing
+    // has arrived. Used by the worker thread only.
+    UniqueHandle header_event_;
+    OVERLAPPED header_overlapped_{};
+    std::array<std::uint8_t, kDesktopFrameHeaderSize> header_{};
+    bool header_pending_ = false;
     std::atomic<bool> cancelled_{false};
     // Guards pipe_ against cancel() from another thread: every assignment,
     // close and CancelIoEx of it happens under this lock, never across a wait.

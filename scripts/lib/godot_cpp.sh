@@ -1,5 +1,5 @@
 # Building against the real engine binding: where the godot-cpp folder is,
-# its build cached per folder and toolchain, and the export check of a
+# its build cached per folder content and toolchain, and the export check of a
 # library built against it. Sourced by common.sh.
 # shellcheck shell=bash
 

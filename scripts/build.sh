@@ -14,10 +14,7 @@ qop_ensure_cross_protobuf
 native_binding=(-DQOP_GODOT_CPP_DIR= -DQOP_GODOT_CPP_EXPORT=)
 windows_binding=(-DQOP_GODOT_CPP_DIR= -DQOP_GODOT_CPP_EXPORT=)
 if [ -n "${QOP_GODOT_CPP_DIR:-}" ]; then
-    godot_cpp_dir="$(qop_godot_cpp_folder "$QOP_GODOT_CPP_DIR")" || {
-        echo "QOP_GODOT_CPP_DIR=$QOP_GODOT_CPP_DIR is no godot-cpp folder (no CMakeLists.txt)" >&2
-        exit 1
-    }
+    godot_cpp_dir="$(qop_named_godot_cpp_folder)"
     qop_log "engine binding: godot-cpp from $godot_cpp_dir"
     options="$(qop_godot_cpp_cmake_options "$godot_cpp_dir" native)"
     mapfile -t native_binding <<<"$options"

@@ -69,10 +69,7 @@ lane_windows() {
 lane_godot_cpp() {
     local dir
     if [ -n "${QOP_GODOT_CPP_DIR:-}" ]; then
-        if ! dir="$(qop_godot_cpp_folder "$QOP_GODOT_CPP_DIR")"; then
-            echo "QOP_GODOT_CPP_DIR=$QOP_GODOT_CPP_DIR is no godot-cpp folder (no CMakeLists.txt)" >&2
-            return 1
-        fi
+        dir="$(qop_named_godot_cpp_folder)" || return 1
     elif ! dir="$(qop_godot_cpp_folder "$QOP_DEFAULT_GODOT_CPP_DIR")"; then
         qop_log "skipping lane godot-cpp: no godot-cpp folder at $QOP_DEFAULT_GODOT_CPP_DIR" \
             "(QOP_GODOT_CPP_DIR names another)"

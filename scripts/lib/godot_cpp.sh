@@ -1,5 +1,5 @@
 # Building against the real engine binding: where the godot-cpp folder is,
-# its build cached per folder and toolchain, and the export check of a
+# its build cached per folder content and toolchain, and the export check of a
 # library built against it. Sourced by common.sh.
 # shellcheck shell=bash
 
@@ -14,15 +14,22 @@ qop_godot_cpp_folder() {
     (cd "$1" && pwd -P)
 }
 
-# What identifies one build of godot-cpp: the folder (its place and every
-# file in it), the compiler, our CMake files that decide its flags, and the
-# build type. Arguments: folder, platform (native or windows).
+# The same for the folder QOP_GODOT_CPP_DIR names, saying so when it is none.
+qop_named_godot_cpp_folder() {
+    qop_godot_cpp_folder "$QOP_GODOT_CPP_DIR" && return 0
+    echo "QOP_GODOT_CPP_DIR=$QOP_GODOT_CPP_DIR is no godot-cpp folder (no CMakeLists.txt)" >&2
+    return 1
+}
+
+# What identifies one build of godot-cpp: every file of the folder (not its
+# place), the compiler, our CMake files that decide its flags, and the build
+# type. Arguments: folder, platform (native or windows).
 qop_godot_cpp_key() {
     local dir="$1" platform="$2" compiler="${CXX:-c++}"
     [ "$platform" = windows ] && compiler=x86_64-w64-mingw32-g++-posix
     {
-        echo "$dir $platform Release"
-        (cd "$dir" && find . -path ./.git -prune -o -type f -print0 | LC_ALL=C sort -z |
+        echo "$platform Release"
+        (cd "$dir" && find . -name .git -prune -o -type f -print0 | LC_ALL=C sort -z |
             xargs -0 sha256sum)
         "$compiler" --version
         cmake --version
@@ -33,6 +40,8 @@ qop_godot_cpp_key() {
 
 # Builds the target godot-cpp of a folder for one platform into the cache,
 # once per key, and prints the export file that QOP_GODOT_CPP_EXPORT takes.
+# The build uses a copy of the folder kept beside it, which the export file
+# names, so that the folder itself may move or go (a fresh clone in CI).
 # Arguments: folder (absolute), platform (native or windows).
 qop_ensure_godot_cpp() {
     local dir="$1" platform="$2" key prefix
@@ -49,20 +58,26 @@ qop_ensure_godot_cpp() {
         local opts=()
         [ "$platform" = windows ] &&
             opts=("-DCMAKE_TOOLCHAIN_FILE=$QOP_REPO_ROOT/cmake/toolchain-mingw64.cmake")
-        if ! cmake -S "$QOP_REPO_ROOT/cmake/godot_cpp_export" -B "$prefix" -G Ninja \
-            -DCMAKE_BUILD_TYPE=Release -DQOP_GODOT_CPP_DIR="$dir" "${opts[@]}" \
-            >"$prefix.log" 2>&1 ||
-            ! cmake --build "$prefix" --target godot-cpp -j "$QOP_JOBS" >>"$prefix.log" 2>&1; then
+        mkdir -p "$prefix/source" || exit 1
+        # The copy stays writable, whatever the folder's own modes, so that
+        # a later rebuild can remove it.
+        if ! (cd "$dir" && tar -c --exclude=.git .) | (cd "$prefix/source" && tar -x) ||
+            ! chmod -R u+w "$prefix/source" ||
+            ! cmake -S "$QOP_REPO_ROOT/cmake/godot_cpp_export" -B "$prefix/build" -G Ninja \
+                -DCMAKE_BUILD_TYPE=Release -DQOP_GODOT_CPP_DIR="$prefix/source" "${opts[@]}" \
+                >"$prefix.log" 2>&1 ||
+            ! cmake --build "$prefix/build" --target godot-cpp -j "$QOP_JOBS" >>"$prefix.log" 2>&1
+        then
             tail -n 50 "$prefix.log" >&2
             rm -rf "$prefix"
             exit 1
         fi
-        # Only the library and the export file are used from here on.
-        find "$prefix" \( -name '*.o' -o -name '*.obj' \) -delete
+        # Only the library, the headers and the export file are used from here on.
+        find "$prefix/build" \( -name '*.o' -o -name '*.obj' \) -delete
         rm -f "$prefix.log"
         touch "$prefix/.complete"
     ) 9>"$prefix.lock" || return 1
-    echo "$prefix/godot-cpp-targets.cmake"
+    echo "$prefix/build/godot-cpp-targets.cmake"
 }
 
 # Fails unless the shared library exports exactly one name, the entry.

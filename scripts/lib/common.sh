@@ -97,3 +97,6 @@ qop_windows_cmake_options() {
     echo "-DCMAKE_PREFIX_PATH=$QOP_PROTOBUF_PREFIX"
     echo "-Dprotobuf_DIR=$QOP_PROTOBUF_PREFIX/lib/cmake/protobuf"
 }
+
+# shellcheck source=scripts/lib/godot_cpp.sh
+source "$QOP_REPO_ROOT/scripts/lib/godot_cpp.sh"

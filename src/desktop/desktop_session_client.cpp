@@ -65,6 +65,7 @@ bool DesktopSessionClient::start(DesktopAttachOptions options) {
         std::lock_guard<std::mutex> lock(outgoing_mutex);
         outgoing.clear();
         pending.clear();
+        command_timeout_ms = options.command_timeout_ms;
     }
     stop_requested.store(false);
 

@@ -79,9 +79,12 @@ private:
     bool flush_outgoing_commands(const DesktopAttachOptions& options, DesktopTransport& transport);
     void return_to_outgoing_front(std::deque<QueuedCommand> commands);
     bool handle_server_message(const DecodedServerMessage& message, bool during_attach);
+    // Times out the written commands past their deadline and the queued
+    // ones that waited unwritten past theirs.
     void expire_pending_commands();
-    // The nearest deadline of the pending commands; the clock's end when none.
-    SteadyTimePoint earliest_pending_deadline() const;
+    // The nearest deadline of the pending and queued commands; the clock's
+    // end when none.
+    SteadyTimePoint earliest_pending_deadline();
     void fail_pending_commands(const SdkError& error);
     void complete_command(const std::string& request_id, std::string code, std::string message);
 
@@ -112,6 +115,8 @@ private:
     AttachedSession session;
     std::mutex outgoing_mutex;
     std::deque<QueuedCommand> outgoing;
+    // The time-out of the running session's commands, set by start().
+    std::int64_t command_timeout_ms = 30000;
     std::unordered_map<std::string, PendingCommand> pending;
     std::mutex event_mutex;
     std::deque<DesktopSessionEvent> events;

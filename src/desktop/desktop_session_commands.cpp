@@ -49,6 +49,7 @@ std::string DesktopSessionClient::submit_command(std::uint32_t command,
         // command is either refused here or completed by the worker's end.
         std::lock_guard<std::mutex> lock(outgoing_mutex);
         if (is_attached()) {
+            queued.unwritten_deadline = deadline_after(now(), command_timeout_ms);
             outgoing.push_back(std::move(queued));
             accepted = true;
         }
@@ -184,12 +185,33 @@ void DesktopSessionClient::expire_pending_commands() {
             ++entry;
         }
     }
+    std::vector<std::string> expired;
+    {
+        std::lock_guard<std::mutex> lock(outgoing_mutex);
+        for (auto entry = outgoing.begin(); entry != outgoing.end();) {
+            if (reading >= entry->unwritten_deadline) {
+                expired.push_back(std::move(entry->request_id));
+                entry = outgoing.erase(entry);
+            } else {
+                ++entry;
+            }
+        }
+    }
+    // Completed outside the queue's lock, in the order they were accepted.
+    for (const std::string& request_id : expired) {
+        complete_command(request_id, "DESKTOP_SESSION_REQUIRED",
+                         "Desktop session command timed out");
+    }
 }
 
-SteadyTimePoint DesktopSessionClient::earliest_pending_deadline() const {
+SteadyTimePoint DesktopSessionClient::earliest_pending_deadline() {
     SteadyTimePoint earliest = SteadyTimePoint::max();
     for (const auto& entry : pending) {
         earliest = std::min(earliest, entry.second.deadline);
+    }
+    std::lock_guard<std::mutex> lock(outgoing_mutex);
+    for (const QueuedCommand& command : outgoing) {
+        earliest = std::min(earliest, command.unwritten_deadline);
     }
     return earliest;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "desktop/desktop_session_timing.hpp"
+
 namespace qop::desktop {
 
 struct QueuedCommand {
@@ -18,6 +20,11 @@ struct QueuedCommand {
     std::string string_value;
     std::string content_json;
     std::vector<std::uint8_t> content_bytes;
+    // Acceptance time plus the command time-out. A command that waits
+    // unwritten that long (the desktop client went away before it could be
+    // written) times out like a written one; once written, the deadline of
+    // its pending entry applies instead.
+    SteadyTimePoint unwritten_deadline = SteadyTimePoint::max();
 };
 
 }  // namespace qop::desktop

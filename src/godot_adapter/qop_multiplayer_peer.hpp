@@ -22,6 +22,7 @@
 
 #include "godot_adapter/multiplayer_peer_seams.hpp"
 #include "network/data_plane_descriptor.hpp"
+#include "network/data_plane_envelope.hpp"
 #include "network/hosted_session_pipe.hpp"
 #include "network/network_transport.hpp"
 #include "network/peer_connect_worker.hpp"
@@ -108,7 +109,8 @@ private:
     struct PacketPlan {
         std::uint32_t chunk_size = 0;
         std::uint64_t fragment_count = 0;
-        std::uint64_t queued_bytes = 0;  // every fragment as the transport queues it
+        std::uint64_t queued_bytes = 0;            // every fragment as the transport queues it
+        qop::network::DataPlaneEnvelope envelope;  // around every fragment
     };
     godot::Error plan_packet(std::int32_t target, std::uint64_t size, std::int32_t mode,
                              PacketPlan& plan) const;
@@ -150,6 +152,10 @@ private:
     std::deque<qop::network::InboundPacket> inbound_packets;
     qop::network::BoundedHold<qop::network::HeldOutboundPacket> held_outbound;
 
+    // Each outgoing envelope is built here; its capacity outlives the packet.
+    std::vector<std::uint8_t> send_buffer;
+    // Filled by a transport's poll; kept so its capacity serves the next one.
+    std::vector<std::vector<std::uint8_t>> received_frames;
     std::vector<std::uint8_t> packet_buffer;
     std::int32_t last_packet_peer = 0;
     std::int32_t last_packet_channel = 0;

@@ -13,18 +13,24 @@ constexpr char kDisconnectedByServer[] = "Disconnected by multiplayer server";
 
 void QOPMultiplayerPeer::pump_transport_frames(qop::network::NetworkTransport& transport,
                                                bool reliable) {
+    // The peer's own list lends its capacity to this pass; a signal handler
+    // that polls again meanwhile finds it empty and uses a fresh one.
     std::vector<std::vector<std::uint8_t>> frames;
+    frames.swap(received_frames);
+    frames.clear();
     std::string error;
     if (!transport.poll(frames, error)) {
         handle_connection_failure(error.empty() ? kDataPlaneDisconnected : error, false);
-        return;
-    }
-    for (const std::vector<std::uint8_t>& frame : frames) {
-        // Once a frame has ended the connection the rest belong to nobody.
-        if (!handle_relay_frame(frame, reliable)) {
-            return;
+    } else {
+        for (const std::vector<std::uint8_t>& frame : frames) {
+            // Once a frame has ended the connection the rest belong to nobody.
+            if (!handle_relay_frame(frame, reliable)) {
+                break;
+            }
         }
     }
+    frames.clear();
+    received_frames.swap(frames);
 }
 
 bool QOPMultiplayerPeer::handle_relay_frame(const std::vector<std::uint8_t>& frame, bool reliable) {

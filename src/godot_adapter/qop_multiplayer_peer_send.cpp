@@ -64,13 +64,13 @@ godot::Error QOPMultiplayerPeer::plan_packet(std::int32_t target, std::uint64_t 
     // The route is judged before anything is sent: a negative target that
     // leaves nobody to send to is refused here, and the envelope's header
     // size is what every fragment adds.
-    std::vector<std::uint8_t> header;
     std::string error;
-    if (!qop::network::build_envelope_header(static_cast<std::uint8_t>(unique_id), kRoomHostSlot,
-                                             target, slots.player_by_peer(), {}, header, error)) {
+    if (!qop::network::make_peer_envelope(static_cast<std::uint8_t>(unique_id), kRoomHostSlot,
+                                          target, slots.player_by_peer(), plan.envelope, error)) {
         return godot::ERR_INVALID_PARAMETER;
     }
-    plan.queued_bytes = size + plan.fragment_count * (kPeerFrameHeaderBytes + header.size());
+    const std::uint64_t header_bytes = qop::network::data_plane_envelope_header_size(plan.envelope);
+    plan.queued_bytes = size + plan.fragment_count * (kPeerFrameHeaderBytes + header_bytes);
     // A packet the reliable queue can never hold whole would only ever half leave.
     if (reliable && !reliable_transport->send_queue_could_ever_take(
                         static_cast<std::size_t>(plan.fragment_count), plan.queued_bytes)) {
@@ -98,23 +98,28 @@ godot::Error QOPMultiplayerPeer::send_packet(std::int32_t target, const std::uin
                                                    plan.queued_bytes)) {
         return godot::ERR_BUSY;
     }
+    qop::network::PeerFrameHeader frame;
+    frame.kind = static_cast<std::uint8_t>(PeerFrameKind::Data);
+    frame.transfer_mode = static_cast<std::uint8_t>(mode);
+    frame.channel = static_cast<std::uint16_t>(channel);
+    frame.sequence = sequence;
+    frame.message_id = message_id;
+    frame.fragment_count = static_cast<std::uint16_t>(plan.fragment_count);
+    frame.total_size = static_cast<std::uint32_t>(size);
+    frame.session_nonce = session_nonce;
+    std::string error;
     for (std::uint64_t index = 0; index < plan.fragment_count; ++index) {
         const std::uint64_t offset = index * plan.chunk_size;
         const std::uint64_t length = std::min<std::uint64_t>(size - offset, plan.chunk_size);
-        std::vector<std::uint8_t> frame = qop::network::encode_data_frame(
-            data + offset, static_cast<std::size_t>(length), static_cast<std::uint8_t>(mode),
-            static_cast<std::uint16_t>(channel), sequence, message_id,
-            static_cast<std::uint16_t>(index), static_cast<std::uint16_t>(plan.fragment_count),
-            static_cast<std::uint32_t>(size), session_nonce,
-            static_cast<std::uint8_t>(PeerFrameKind::Data));
-        std::vector<std::uint8_t> envelope;
-        std::string error;
-        if (!qop::network::build_envelope_header(static_cast<std::uint8_t>(unique_id),
-                                                 kRoomHostSlot, target, slots.player_by_peer(),
-                                                 std::move(frame), envelope, error)) {
+        frame.fragment_index = static_cast<std::uint16_t>(index);
+        // Each fragment's envelope is written into the one reused buffer,
+        // which the transport copies into its queue.
+        if (!qop::network::encode_peer_envelope(plan.envelope, frame, data + offset,
+                                                static_cast<std::size_t>(length), send_buffer,
+                                                error)) {
             return reliable ? send_failure(error, true) : godot::ERR_INVALID_PARAMETER;
         }
-        if (!transport.send(envelope, error)) {
+        if (!transport.send(send_buffer, error)) {
             return send_failure(error, reliable);
         }
     }

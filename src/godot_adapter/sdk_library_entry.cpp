@@ -6,12 +6,21 @@
 #include "godot_adapter/protobuf_log.hpp"
 #include "godot_adapter/qop_desktop_client.hpp"
 #include "godot_adapter/qop_multiplayer_peer.hpp"
+#include "network/socket_compat.hpp"
 
 namespace qop::godot_adapter {
 namespace {
 
-// Unregistering at unload is left to the binding.
-void terminate_sdk_module(godot::ModuleInitializationLevel) {}
+// Unregistering at unload is left to the binding. The engine de-initialises
+// the levels from the top down before it unloads the library, outside
+// DllMain, so the scene level is the last call the library gets and the
+// place to stop Winsock when a relay transport started it.
+void terminate_sdk_module(godot::ModuleInitializationLevel level) {
+    if (level != godot::MODULE_INITIALIZATION_LEVEL_SCENE) {
+        return;
+    }
+    qop::network::stop_socket_library();
+}
 
 }  // namespace
 

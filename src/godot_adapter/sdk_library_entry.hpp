@@ -6,6 +6,7 @@
 
 #include <gdextension_interface.h>
 
+#include <godot_cpp/core/defs.hpp>
 #include <godot_cpp/godot.hpp>
 
 namespace qop::godot_adapter {

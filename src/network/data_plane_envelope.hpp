@@ -59,10 +59,34 @@ bool validate_data_plane_envelope(const DataPlaneEnvelope& envelope, std::string
 bool encode_data_plane_envelope(const DataPlaneEnvelope& envelope, std::vector<std::uint8_t>& bytes,
                                 std::string& error);
 
+// The number of header bytes the wire form of `envelope` has before its payload.
+std::size_t data_plane_envelope_header_size(const DataPlaneEnvelope& envelope);
+
+// encode_data_plane_envelope without the payload: validates, then replaces `bytes` with the
+// header alone, with room reserved for `payload_size` more bytes, so that a caller can append a
+// payload it builds in place (`envelope.payload` is ignored). On failure `bytes` is left
+// untouched.
+bool encode_data_plane_envelope_header(const DataPlaneEnvelope& envelope, std::size_t payload_size,
+                                       std::vector<std::uint8_t>& bytes, std::string& error);
+
+// Where a decoded envelope's payload lies inside the bytes it was decoded from.
+struct EnvelopePayloadView {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+};
+
 // Reads the wire form into `envelope` and validates it. Input shorter than the base header
 // leaves `envelope` untouched; any later failure may leave it partly filled.
 bool decode_data_plane_envelope(const std::vector<std::uint8_t>& bytes, DataPlaneEnvelope& envelope,
                                 std::string& error);
+
+// decode_data_plane_envelope without copying the payload: `envelope.payload` stays empty and
+// `payload` points into `bytes`, valid as long as they are (it is set once the header has been
+// read, even when validation then fails). Accepts and refuses exactly what
+// decode_data_plane_envelope does, with the same errors.
+bool decode_data_plane_envelope_view(const std::uint8_t* bytes, std::size_t size,
+                                     DataPlaneEnvelope& envelope, EnvelopePayloadView& payload,
+                                     std::string& error);
 
 // True when `count` (at least 1) bytes are available at `position`; otherwise names the
 // missing field in `error`.

@@ -40,6 +40,11 @@ struct PeerFrameHeader {
     std::uint64_t session_nonce = 0;
 };
 
+// Appends the frame (header then chunk) to `out`; when `out` has room reserved for it, no
+// allocation happens, so a frame can be written straight behind its envelope header.
+void append_data_frame(std::vector<std::uint8_t>& out, const PeerFrameHeader& header,
+                       const std::uint8_t* chunk, std::size_t chunk_size);
+
 // Header then chunk, in one allocation of exactly the frame's size.
 std::vector<std::uint8_t> encode_data_frame(const std::uint8_t* chunk, std::size_t chunk_size,
                                             std::uint8_t transfer_mode, std::uint16_t channel,

@@ -9,10 +9,39 @@ struct ReassemblyStore::PartialMessage {
     std::uint32_t received_bytes = 0;
     std::uint16_t fragment_count = 0;
     std::uint16_t received_fragments = 0;
-    // One slot per fragment index; a stored chunk is never empty, so an empty
-    // slot is one still missing.
-    std::vector<std::vector<std::uint8_t>> chunks;
+    // Fragments 0 to joined_fragments - 1, one after the other: the packet
+    // grows here in place, so the last fragment completes it without a join.
+    std::vector<std::uint8_t> joined;
+    std::uint16_t joined_fragments = 0;
+    // Fragments that came ahead of a missing one wait here until it arrives:
+    // one slot per fragment index, made when the first such fragment comes.
+    // A waiting chunk is never empty, so an empty slot holds nothing.
+    std::vector<std::vector<std::uint8_t>> waiting;
     std::int64_t started_ns = 0;
+
+    bool holds(std::uint16_t index) const {
+        return index < joined_fragments || (!waiting.empty() && !waiting[index].empty());
+    }
+    void place(std::uint16_t index, const std::uint8_t* chunk, std::size_t chunk_size) {
+        if (index != joined_fragments) {
+            if (waiting.empty()) {
+                waiting.resize(fragment_count);
+            }
+            waiting[index].assign(chunk, chunk + chunk_size);
+            return;
+        }
+        if (joined.capacity() == 0) {
+            joined.reserve(total_bytes);
+        }
+        joined.insert(joined.end(), chunk, chunk + chunk_size);
+        ++joined_fragments;
+        while (joined_fragments < fragment_count && !waiting.empty() &&
+               !waiting[joined_fragments].empty()) {
+            std::vector<std::uint8_t> next = std::move(waiting[joined_fragments]);
+            joined.insert(joined.end(), next.begin(), next.end());
+            ++joined_fragments;
+        }
+    }
 };
 
 namespace {
@@ -52,7 +81,6 @@ bool ReassemblyStore::add_fragment(const std::string& sender, const PeerFrameHea
         auto message = std::make_unique<PartialMessage>();
         message->total_bytes = header.total_size;
         message->fragment_count = header.fragment_count;
-        message->chunks.resize(header.fragment_count);
         message->started_ns = now_ns;
         announced_bytes_ += header.total_size;
         entry = messages_.emplace(std::move(key), std::move(message)).first;
@@ -63,31 +91,26 @@ bool ReassemblyStore::add_fragment(const std::string& sender, const PeerFrameHea
         erase(entry);
         return false;
     }
-    std::vector<std::uint8_t>& slot = message.chunks[header.fragment_index];
-    if (!slot.empty()) {
+    if (message.holds(header.fragment_index)) {
         return false;
     }
     if (chunk_size > message.total_bytes - message.received_bytes) {
         erase(entry);
         return false;
     }
-    slot.assign(chunk, chunk + chunk_size);
+    message.place(header.fragment_index, chunk, chunk_size);
     message.received_bytes += static_cast<std::uint32_t>(chunk_size);
     ++message.received_fragments;
     if (message.received_fragments < message.fragment_count) {
         return false;
     }
 
-    std::vector<std::uint8_t> joined;
-    joined.reserve(message.received_bytes);
-    for (const std::vector<std::uint8_t>& part : message.chunks) {
-        joined.insert(joined.end(), part.begin(), part.end());
-    }
-    const bool complete = joined.size() == message.total_bytes;
-    erase(entry);
+    // Every index is in, so every fragment has joined the packet in index order.
+    const bool complete = message.joined.size() == message.total_bytes;
     if (complete) {
-        packet = std::move(joined);
+        packet = std::move(message.joined);
     }
+    erase(entry);
     return complete;
 }
 

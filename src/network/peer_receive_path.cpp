@@ -44,9 +44,11 @@ InboundResult PeerReceivePath::on_relay_frame(const std::vector<std::uint8_t>& f
                                               const PeerReceiveView& view, std::int64_t now_ns,
                                               std::deque<InboundPacket>& inbound) {
     DataPlaneEnvelope envelope;
+    EnvelopePayloadView payload;
     std::string error;
     // Keep-alives and every other kind the relay may forward are not ours.
-    if (!decode_data_plane_envelope(frame, envelope, error) ||
+    // The frame is read where it lies: only what is kept gets copied.
+    if (!decode_data_plane_envelope_view(frame.data(), frame.size(), envelope, payload, error) ||
         envelope.message_kind != static_cast<std::uint8_t>(DataPlaneMessageKind::PeerToPeer)) {
         return {};
     }
@@ -54,8 +56,7 @@ InboundResult PeerReceivePath::on_relay_frame(const std::vector<std::uint8_t>& f
     if (sender.empty()) {
         return {};
     }
-    return handle_inbound_data(sender, envelope.payload.data(), envelope.payload.size(), reliable,
-                               view, now_ns, inbound);
+    return handle_inbound_data(sender, payload.data, payload.size, reliable, view, now_ns, inbound);
 }
 
 InboundResult PeerReceivePath::handle_inbound_data(const std::string& sender,

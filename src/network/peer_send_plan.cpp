@@ -4,9 +4,6 @@
 #include <limits>
 #include <utility>
 
-#include "network/data_plane_envelope.hpp"
-#include "network/peer_data_frame.hpp"
-
 namespace qop::network {
 namespace {
 
@@ -74,11 +71,10 @@ std::uint64_t target_mask_excluding(const PlayerByPeer& player_by_peer, std::int
     return mask;
 }
 
-bool build_envelope_header(std::uint8_t local_slot, std::uint8_t host_slot,
-                           std::int32_t target_peer, const PlayerByPeer& player_by_peer,
-                           std::vector<std::uint8_t>&& frame, std::vector<std::uint8_t>& out,
-                           std::string& error) {
-    DataPlaneEnvelope envelope;
+bool make_peer_envelope(std::uint8_t local_slot, std::uint8_t host_slot, std::int32_t target_peer,
+                        const PlayerByPeer& player_by_peer, DataPlaneEnvelope& envelope,
+                        std::string& error) {
+    envelope = DataPlaneEnvelope{};
     // The peer cuts packets into its own frames, so the envelope never
     // carries the relay's fragment block.
     envelope.flags = 0;
@@ -86,8 +82,30 @@ bool build_envelope_header(std::uint8_t local_slot, std::uint8_t host_slot,
     envelope.sender_slot = local_slot;
     envelope.p2p_metadata = kPeerFrameP2pMetadata;
     choose_route(envelope, local_slot, host_slot, target_peer, player_by_peer);
+    return validate_data_plane_envelope(envelope, error);
+}
+
+bool build_envelope_header(std::uint8_t local_slot, std::uint8_t host_slot,
+                           std::int32_t target_peer, const PlayerByPeer& player_by_peer,
+                           std::vector<std::uint8_t>&& frame, std::vector<std::uint8_t>& out,
+                           std::string& error) {
+    DataPlaneEnvelope envelope;
+    if (!make_peer_envelope(local_slot, host_slot, target_peer, player_by_peer, envelope, error)) {
+        return false;
+    }
     envelope.payload = std::move(frame);
     return encode_data_plane_envelope(envelope, out, error);
+}
+
+bool encode_peer_envelope(const DataPlaneEnvelope& envelope, const PeerFrameHeader& header,
+                          const std::uint8_t* chunk, std::size_t chunk_size,
+                          std::vector<std::uint8_t>& out, std::string& error) {
+    if (!encode_data_plane_envelope_header(envelope, kPeerFrameHeaderBytes + chunk_size, out,
+                                           error)) {
+        return false;
+    }
+    append_data_frame(out, header, chunk, chunk_size);
+    return true;
 }
 
 }  // namespace qop::network

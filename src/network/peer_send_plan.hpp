@@ -9,6 +9,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "network/data_plane_envelope.hpp"
+#include "network/peer_data_frame.hpp"
+
 namespace qop::network {
 
 // Slots are the room's peer ids: peer id -> player id.
@@ -40,5 +43,19 @@ bool build_envelope_header(std::uint8_t local_slot, std::uint8_t host_slot,
                            std::int32_t target_peer, const PlayerByPeer& player_by_peer,
                            std::vector<std::uint8_t>&& frame, std::vector<std::uint8_t>& out,
                            std::string& error);
+
+// The header fields of the envelope build_envelope_header makes, with an
+// empty payload: worked out once for all the frames of a packet. False with
+// the encoder's message in `error` when the envelope would be refused.
+bool make_peer_envelope(std::uint8_t local_slot, std::uint8_t host_slot, std::int32_t target_peer,
+                        const PlayerByPeer& player_by_peer, DataPlaneEnvelope& envelope,
+                        std::string& error);
+
+// Replaces `out` with `envelope` (from make_peer_envelope) around the frame
+// of `header` and `chunk`: the bytes build_envelope_header gives for
+// encode_data_frame's frame, written in one buffer whose capacity is reused.
+bool encode_peer_envelope(const DataPlaneEnvelope& envelope, const PeerFrameHeader& header,
+                          const std::uint8_t* chunk, std::size_t chunk_size,
+                          std::vector<std::uint8_t>& out, std::string& error);
 
 }  // namespace qop::network

@@ -39,7 +39,8 @@ inline constexpr SocketHandle kInvalidSocket = -1;
 // Starts the system's socket library once per process; concurrent first calls
 // start it once. A failed start is remembered and never retried.
 bool start_socket_library();
-// Releases the socket library when it was started. Meant for an explicit
+// Releases the socket library when it was started; a later
+// start_socket_library() starts it again. Meant for an explicit
 // de-initialisation of the library; never call it from a static destructor
 // or DllMain (Winsock must not be torn down under the loader lock).
 void stop_socket_library();

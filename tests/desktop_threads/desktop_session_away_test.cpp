@@ -1,5 +1,7 @@
 // The desktop client goes away for good: what the game still learns.
 
+#include <atomic>
+
 #include "desktop_threads/session_harness.hpp"
 
 namespace qop::desktop::session_tests {
@@ -93,6 +95,45 @@ TEST(DesktopSessionAway, PendingCommandExpiresWhileNoSessionIsAttached) {
         h.finish();
         EXPECT_EQ(completion_counts(h.log), (std::map<std::string, int>{{id, 1}}));
     }
+}
+
+TEST(DesktopSessionAway, CommandLeftUnwrittenExpiresWhileNoSessionIsAttached) {
+    // The first command's write fails after a second one was accepted behind
+    // it: the second is never written while the desktop stays away, and must
+    // still time out.
+    ManualClock clock;
+    DesktopSessionTiming timing = fast_timing();
+    timing.now = clock.reader();
+    timing.retry_wait_ms = 60000;
+    DesktopAttachOptions options = test_options();
+    options.command_timeout_ms = 200;
+    SessionHarness h(timing);
+    std::atomic<bool> second_accepted{false};
+    h.desktop->set_write_policy([&](const WriteContext& w) {
+        if (w.write_index == 0) {
+            return WriteBehaviour::deliver();
+        }
+        wait_until([&] { return second_accepted.load(); });
+        return WriteBehaviour::fail(make_session_required_error("Pipe went away"));
+    });
+    ASSERT_TRUE(h.start_and_attach(options));
+    h.desktop->set_connect_behaviour(ConnectBehaviour::refuse(
+        make_session_required_error("Timed out connecting to the desktop session pipe")));
+    const std::string first = h.client->submit_command(1, 0, "", "", {});
+    const std::string second = h.client->submit_command(1, 0, "", "", {});
+    ASSERT_FALSE(second.empty());
+    second_accepted.store(true);
+    ASSERT_TRUE(h.wait_for_state(ConnectionState::RETRY_WAIT));
+    ASSERT_TRUE(
+        h.wait_for([](const Events& e) { return count_kind(e, Kind::CommandCompleted) == 1; }));
+    clock.advance(milliseconds(200));
+    ASSERT_TRUE(
+        h.wait_for([](const Events& e) { return count_kind(e, Kind::CommandCompleted) == 2; }));
+    const std::size_t done = index_of_completion(h.log, second);
+    ASSERT_LT(done, h.log.size());
+    EXPECT_EQ(h.log[done].result.message, "Desktop session command timed out");
+    h.finish();
+    EXPECT_EQ(completion_counts(h.log), (std::map<std::string, int>{{first, 1}, {second, 1}}));
 }
 
 TEST(DesktopSessionAway, WorkerThatEndsByItselfSaysSoLast) {

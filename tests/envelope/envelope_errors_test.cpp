@@ -86,6 +86,12 @@ TEST(EnvelopeDecode, ReportsEachTruncationAndValidationFailure) {
         std::string error;
         EXPECT_FALSE(decode_data_plane_envelope(c.wire, envelope, error));
         EXPECT_EQ(error, c.error);
+        // Reading in place refuses the same bytes for the same reason.
+        EnvelopePayloadView payload;
+        std::string view_error;
+        EXPECT_FALSE(decode_data_plane_envelope_view(c.wire.data(), c.wire.size(), envelope,
+                                                     payload, view_error));
+        EXPECT_EQ(view_error, c.error);
     }
 }
 

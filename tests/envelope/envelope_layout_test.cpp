@@ -116,6 +116,28 @@ TEST(EnvelopeLayout, DecodesHandMadeBytesAndEncodesThemBack) {
         Bytes encoded;
         ASSERT_TRUE(encode_data_plane_envelope(c.envelope, encoded, error)) << error;
         EXPECT_EQ(encoded, c.wire);
+
+        // Read in place, the payload is the tail of the very input bytes.
+        DataPlaneEnvelope header;
+        EnvelopePayloadView payload;
+        ASSERT_TRUE(
+            decode_data_plane_envelope_view(c.wire.data(), c.wire.size(), header, payload, error))
+            << error;
+        EXPECT_TRUE(header.payload.empty());
+        const std::size_t header_bytes = c.wire.size() - c.envelope.payload.size();
+        EXPECT_EQ(payload.data, c.wire.data() + header_bytes);
+        EXPECT_EQ(payload.size, c.envelope.payload.size());
+        header.payload = c.envelope.payload;
+        EXPECT_TRUE(header == c.envelope);
+
+        // The header alone, with room kept for the payload the caller appends.
+        EXPECT_EQ(data_plane_envelope_header_size(c.envelope), header_bytes);
+        Bytes header_only = {0xEE};
+        ASSERT_TRUE(encode_data_plane_envelope_header(c.envelope, c.envelope.payload.size(),
+                                                      header_only, error))
+            << error;
+        EXPECT_EQ(header_only, Bytes(c.wire.begin(), c.wire.begin() + header_bytes));
+        EXPECT_GE(header_only.capacity(), c.wire.size());
     }
 }
 

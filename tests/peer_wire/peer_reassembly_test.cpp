@@ -53,6 +53,34 @@ TEST(ReassemblyStore, JoinsFragmentsInIndexOrderAndIgnoresDuplicates) {
     EXPECT_EQ(s.store.announced_bytes(), 0u);
 }
 
+// Fragments join in index order however they arrive and whatever their
+// sizes; a second copy of a fragment, whether it has already joined the
+// packet or still waits for an earlier one, changes nothing.
+TEST(ReassemblyStore, AnyArrivalOrderGivesThePacketInIndexOrder) {
+    const Bytes chunks[] = {{'a', 'b', 'c'}, {'d'}, {'e', 'f'}, {'g', 'h', 'i', 'j'}};
+    const Bytes whole = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'};
+    const std::vector<std::uint16_t> orders[] = {
+        {0, 1, 2, 3},       {3, 2, 1, 0},    {1, 3, 0, 2},    {2, 0, 3, 1},
+        {0, 0, 2, 2, 1, 3}, {3, 3, 0, 1, 2}, {1, 0, 1, 2, 3},
+    };
+    for (const std::vector<std::uint16_t>& order : orders) {
+        std::string trace;
+        for (const std::uint16_t index : order) {
+            trace += std::to_string(index) + " ";
+        }
+        SCOPED_TRACE(trace);
+        Store s;
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            EXPECT_TRUE(s.delivered.empty());
+            s.add(fragment(4, order[i], 4, 10), chunks[order[i]]);
+        }
+        ASSERT_EQ(s.delivered.size(), 1u);
+        EXPECT_EQ(s.delivered[0], whole);
+        EXPECT_EQ(s.store.message_count(), 0u);
+        EXPECT_EQ(s.store.announced_bytes(), 0u);
+    }
+}
+
 TEST(ReassemblyStore, BrokenMessagesAreDiscardedWhole) {
     struct Row {
         const char* name;

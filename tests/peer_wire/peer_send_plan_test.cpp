@@ -109,5 +109,67 @@ TEST(PeerWireBytes, FragmentCountRoundsUp) {
     EXPECT_EQ(fragment_count_for(UINT64_MAX, 2), UINT64_MAX / 2 + 1);
 }
 
+// The envelope written in place must be the very bytes of the frame encoded
+// on its own and then wrapped, for every route and for chunk sizes up to the
+// largest reliable chunk; the one buffer is reused from row to row, largest
+// first, so that leftovers of a longer envelope would show.
+TEST(PeerWireBytes, InPlaceEnvelopeEqualsTheFrameWrappedAfterwards) {
+    const PlayerByPeer room = room_of({1, 2, 3, 5});
+    const std::int32_t targets[] = {0, 1, 3, 5, 64, -3, -9};
+    const std::size_t sizes[] = {32768, 1024, 16, 1};
+    Bytes packet(32768);
+    for (std::size_t i = 0; i < packet.size(); ++i) {
+        packet[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+    }
+    Bytes reused;
+    for (const std::size_t size : sizes) {
+        for (const std::int32_t target : targets) {
+            SCOPED_TRACE("size " + std::to_string(size) + " target " + std::to_string(target));
+            PeerFrameHeader header;
+            header.kind = static_cast<std::uint8_t>(PeerFrameKind::Data);
+            header.transfer_mode = kTransferModeReliable;
+            header.channel = 0xBEEF;
+            header.sequence = 0x01020304;
+            header.message_id = 0xA0B0C0D0;
+            header.fragment_index = 3;
+            header.fragment_count = 9;
+            header.total_size = 0x00FF00FF;
+            header.session_nonce = 0x1122334455667788ULL;
+            Bytes wrapped;
+            std::string error;
+            ASSERT_TRUE(build_envelope_header(
+                2, kRoomHostSlot, target, room,
+                encode_data_frame(packet.data(), size, header.transfer_mode, header.channel,
+                                  header.sequence, header.message_id, header.fragment_index,
+                                  header.fragment_count, header.total_size, header.session_nonce,
+                                  header.kind),
+                wrapped, error))
+                << error;
+
+            DataPlaneEnvelope envelope;
+            ASSERT_TRUE(make_peer_envelope(2, kRoomHostSlot, target, room, envelope, error));
+            EXPECT_EQ(data_plane_envelope_header_size(envelope) + kPeerFrameHeaderBytes + size,
+                      wrapped.size());
+            ASSERT_TRUE(encode_peer_envelope(envelope, header, packet.data(), size, reused, error));
+            EXPECT_EQ(to_hex(reused), to_hex(wrapped));
+        }
+    }
+}
+
+TEST(PeerWireBytes, InPlaceEnvelopeRefusesWhatTheWrapperRefuses) {
+    DataPlaneEnvelope envelope;
+    std::string error;
+    EXPECT_FALSE(make_peer_envelope(1, kRoomHostSlot, -2, room_of({1, 2}), envelope, error));
+    EXPECT_EQ(error, "DataPlaneEnvelope V1 route is invalid");
+    EXPECT_FALSE(make_peer_envelope(2, kRoomHostSlot, 257, room_of({1, 2}), envelope, error));
+    EXPECT_EQ(error, "DataPlaneEnvelope V1 route is invalid");
+    // A refused envelope leaves the buffer as it was.
+    Bytes out = {0x55};
+    const Bytes chunk = {0xAA};
+    EXPECT_FALSE(
+        encode_peer_envelope(envelope, PeerFrameHeader{}, chunk.data(), chunk.size(), out, error));
+    EXPECT_EQ(out, Bytes{0x55});
+}
+
 }  // namespace
 }  // namespace qop::network

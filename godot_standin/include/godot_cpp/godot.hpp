@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gdextension_interface.h>
-#include <godot_cpp/core/defs.hpp>
 
 namespace godot {
 

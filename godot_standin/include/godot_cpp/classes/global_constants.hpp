@@ -1,6 +1,6 @@
 #pragma once
 
-#include <godot_cpp/core/type_info.hpp>
+#include <cstdint>
 
 namespace godot {
 
@@ -18,5 +18,3 @@ enum Error {
 };
 
 }  // namespace godot
-
-VARIANT_ENUM_CAST(Error);

@@ -6,7 +6,6 @@
 
 #include <godot_cpp/classes/global_constants.hpp>
 #include <godot_cpp/classes/wrapped.hpp>
-#include <godot_cpp/core/type_info.hpp>
 #include <godot_cpp/variant/callable.hpp>
 #include <godot_cpp/variant/string_name.hpp>
 #include <godot_cpp/variant/variant.hpp>
@@ -41,7 +40,12 @@ public:
 
     template <typename... Args>
     Error emit_signal(const StringName& p_signal, const Args&... p_args) {
-        return emit_signal_with(p_signal, std::vector<Variant>{to_variant(p_args)...});
+        // Built in place rather than from an initializer list: g++ 12 warns
+        // (falsely) about the list's temporary Variants at -O2.
+        std::vector<Variant> arguments;
+        arguments.reserve(sizeof...(Args));
+        (arguments.emplace_back(p_args), ...);
+        return emit_signal_with(p_signal, arguments);
     }
     Error connect(const StringName& p_signal, const Callable& p_callable, uint32_t p_flags = 0);
     void disconnect(const StringName& p_signal, const Callable& p_callable);

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include <godot_cpp/classes/global_constants_binds.hpp>
 #include <godot_cpp/core/type_info.hpp>
 #include <godot_cpp/variant/string_name.hpp>
 #include <godot_cpp/variant/variant.hpp>

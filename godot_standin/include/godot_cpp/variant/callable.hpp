@@ -4,7 +4,6 @@
 #include <vector>
 
 #include <godot_cpp/variant/string_name.hpp>
-#include <godot_cpp/variant/variant.hpp>
 
 namespace godot_standin {
 struct CallableFactory;
@@ -13,6 +12,7 @@ struct CallableFactory;
 namespace godot {
 
 class Object;
+class Variant;
 
 // Something a signal can call: a method of an object, named as a script names
 // it, or (for the engine host) a function of the host.

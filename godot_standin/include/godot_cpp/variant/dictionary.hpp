@@ -3,10 +3,9 @@
 #include <cstdint>
 #include <memory>
 
-#include <godot_cpp/variant/array.hpp>
-
 namespace godot {
 
+class Array;
 class Variant;
 
 // The engine's dictionary: a shared reference that iterates its keys in the

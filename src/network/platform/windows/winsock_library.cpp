@@ -7,7 +7,7 @@
 namespace qop::network {
 namespace {
 
-enum class WinsockState { NotStarted, Started, StartFailed, Stopped };
+enum class WinsockState { NotStarted, Started, StartFailed };
 
 std::mutex g_mutex;
 WinsockState g_state = WinsockState::NotStarted;
@@ -28,7 +28,9 @@ void stop_socket_library() {
     const std::lock_guard<std::mutex> lock(g_mutex);
     if (g_state == WinsockState::Started) {
         WSACleanup();
-        g_state = WinsockState::Stopped;
+        // A library initialised again in the same process (an engine that
+        // reloads it, a test host) starts Winsock again on first use.
+        g_state = WinsockState::NotStarted;
     }
 }
 

@@ -62,6 +62,13 @@ public:
                                     std::uint64_t payload_bytes) const override {
         return queue_fits(0, 0, frames, payload_bytes);
     }
+    bool poll_only_reads(std::uint64_t& socket) const override {
+        if (state_ != TransportState::Connected || !send_queue_.empty() || write_failed_) {
+            return false;
+        }
+        socket = static_cast<std::uint64_t>(socket_);
+        return true;
+    }
 
 private:
     static bool queue_fits(std::size_t queued_frames, std::uint64_t queued_bytes,

@@ -26,12 +26,13 @@ std::vector<std::string> split_list(const std::string& text) {
 }
 
 [[noreturn]] void usage(const char* program, const std::string& tests_known) {
-    std::fprintf(stderr,
-                 "usage: %s [--run N] [--quick] [--modes tight,60hz] [--tests LIST]\n"
-                 "          [--sizes LIST] [--relay-blocks] [--default-malloc]\n"
-                 "  tests: %s\n"
-                 "Prints one JSON line per measurement on stdout, progress on stderr.\n",
-                 program, tests_known.c_str());
+    std::fprintf(
+        stderr,
+        "usage: %s [--run N] [--quick] [--modes tight,60hz] [--tests LIST]\n"
+        "          [--sizes LIST] [--relay-blocks] [--default-malloc] [--queue-until-poll]\n"
+        "  tests: %s\n"
+        "Prints one JSON line per measurement on stdout, progress on stderr.\n",
+        program, tests_known.c_str());
     std::exit(2);
 }
 
@@ -108,6 +109,8 @@ BenchOptions parse_bench_options(int argc, char** argv, const std::string& tests
             options.relay_blocks = true;
         } else if (argument == "--default-malloc") {
             options.default_malloc = true;
+        } else if (argument == "--queue-until-poll") {
+            options.queue_until_poll = true;
         } else if (argument == "--run" && value != nullptr) {
             options.run = std::atoi(value);
             ++i;

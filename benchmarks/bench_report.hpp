@@ -43,14 +43,15 @@ struct BenchOptions {
     std::vector<std::size_t> sizes;  // empty: every packet size the bench has
     bool relay_blocks = false;       // room bench: the relay blocks in poll instead of spinning
     bool default_malloc = false;     // room bench: leave glibc's heap thresholds as they are
+    bool queue_until_poll = false;   // room bench: transports that write only when polled
 
     bool wants(const std::string& test) const;
     bool wants_size(std::size_t size) const;
 };
 
 // --run N, --quick, --modes tight,60hz, --tests a,b, --sizes 16,1024,
-// --relay-blocks, --default-malloc. Unknown arguments print the usage (naming `tests_known`)
-// and exit with status 2.
+// --relay-blocks, --default-malloc, --queue-until-poll. Unknown arguments print the usage (naming
+// `tests_known`) and exit with status 2.
 BenchOptions parse_bench_options(int argc, char** argv, const std::string& tests_known);
 
 }  // namespace qop::bench

@@ -222,22 +222,30 @@ void run_command_latency(AttachedNode& attached, bool hz60, bool quick) {
     emit(row, "commands", static_cast<double>(latencies.size()), "count");
 }
 
-void run_idle_cpu(bool quick) {
-    const std::uint64_t window_ns = quick ? 1'000'000'000ull : 5'000'000'000ull;
-    AttachedNode attached;
-    // Let the attach settle before the window opens.
-    sleep_until_ns(now_ns() + 200'000'000ull);
-    // The markers let a script watching stderr measure other processes over
-    // the same window (under Wine: the wineserver, which serves every wait).
-    progress("idle window opens");
+// Percent of one core the process used over a window of sleeping. The
+// markers let a script watching stderr measure other processes over the same
+// window (under Wine: the wineserver, which serves every wait).
+double process_cpu_over_window(const char* window, std::uint64_t window_ns) {
+    progress("%s window opens", window);
     const std::uint64_t cpu_before = process_cpu_ns();
     const std::uint64_t wall_before = now_ns();
     sleep_until_ns(wall_before + window_ns);
     const std::uint64_t cpu = process_cpu_ns() - cpu_before;
     const std::uint64_t wall = now_ns() - wall_before;
-    progress("idle window closes");
+    progress("%s window closes", window);
+    return 100.0 * static_cast<double>(cpu) / static_cast<double>(wall);
+}
+
+// The same window without a session, then with an attached idle one: the
+// difference is what the session costs.
+void run_idle_cpu(bool quick) {
+    const std::uint64_t window_ns = quick ? 1'000'000'000ull : 5'000'000'000ull;
     const Row row{kBenchName, "idle", "session", 0};
-    emit(row, "idle_cpu", 100.0 * static_cast<double>(cpu) / static_cast<double>(wall), "%core");
+    emit(row, "idle_cpu_baseline", process_cpu_over_window("baseline", window_ns), "%core");
+    AttachedNode attached;
+    // Let the attach settle before the window opens.
+    sleep_until_ns(now_ns() + 200'000'000ull);
+    emit(row, "idle_cpu", process_cpu_over_window("idle", window_ns), "%core");
 }
 
 void run_poll_events_cost(AttachedNode& attached, bool quick) {

@@ -50,8 +50,8 @@ godot::Dictionary context_for(const BenchRelay& relay, const RelaySeat& seat) {
 
 }  // namespace
 
-RoomRig::RoomRig(BenchRelay::Waiting relay_waiting)
-    : relay_(two_seats(), kUdpPayloadMaxBytes, relay_waiting) {}
+RoomRig::RoomRig(BenchRelay::Waiting relay_waiting, qop::network::SendPolicy send_policy)
+    : relay_(two_seats(), kUdpPayloadMaxBytes, relay_waiting), send_policy_(send_policy) {}
 
 RoomRig::~RoomRig() {
     host_drive_.reset();
@@ -65,7 +65,16 @@ RoomRig::~RoomRig() {
 }
 
 QOPMultiplayerPeer* RoomRig::join(const RelaySeat& seat) {
-    auto* peer = memnew(QOPMultiplayerPeer(qop::godot_adapter::system_multiplayer_peer_seams()));
+    qop::godot_adapter::MultiplayerPeerSeams seams =
+        qop::godot_adapter::system_multiplayer_peer_seams();
+    const qop::network::SendPolicy policy = send_policy_;
+    seams.connect.make_reliable = [policy] {
+        return qop::network::make_tcp_transport(qop::network::kRelayHandshakeDeadline, policy);
+    };
+    seams.connect.make_unreliable = [policy] {
+        return qop::network::make_udp_transport(qop::network::kRelayHandshakeDeadline, policy);
+    };
+    auto* peer = memnew(QOPMultiplayerPeer(std::move(seams)));
     const godot::Variant started =
         engine_.call(peer, "connect_from_data_plane", {context_for(relay_, seat)});
     if (static_cast<int64_t>(started) != 0) {

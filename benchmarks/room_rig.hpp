@@ -38,8 +38,7 @@ public:
         return peer_._put_packet(data, static_cast<std::int32_t>(size));
     }
 
-    // One engine frame: _poll, then every packet that is waiting, each read
-    // as the engine reads it (peer, channel and mode, then the bytes) and
+    // One engine frame: _poll, then every packet that is waiting, each
     // handed to on_packet(data, size) while its bytes are valid.
     template <typename OnPacket>
     void frame(OnPacket&& on_packet) {
@@ -47,18 +46,29 @@ public:
             return;
         }
         peer_._poll();
-        while (peer_._get_connection_status() == godot::MultiplayerPeer::CONNECTION_CONNECTED &&
-               peer_._get_available_packet_count() > 0) {
-            (void)peer_._get_packet_peer();
-            (void)peer_._get_packet_channel();
-            (void)peer_._get_packet_mode();
-            const std::uint8_t* data = nullptr;
-            std::int32_t size = 0;
-            if (peer_._get_packet(&data, &size) != godot::OK) {
-                return;
-            }
-            on_packet(data, static_cast<std::size_t>(size));
+        const std::uint8_t* data = nullptr;
+        std::size_t size = 0;
+        while (take_packet(data, size)) {
+            on_packet(data, size);
         }
+    }
+
+    // The next waiting packet, read as the engine reads it (peer, channel and
+    // mode, then the bytes); false when none is waiting.
+    bool take_packet(const std::uint8_t*& data, std::size_t& size) {
+        if (peer_._get_connection_status() != godot::MultiplayerPeer::CONNECTION_CONNECTED ||
+            peer_._get_available_packet_count() <= 0) {
+            return false;
+        }
+        (void)peer_._get_packet_peer();
+        (void)peer_._get_packet_channel();
+        (void)peer_._get_packet_mode();
+        std::int32_t length = 0;
+        if (peer_._get_packet(&data, &length) != godot::OK) {
+            return false;
+        }
+        size = static_cast<std::size_t>(length);
+        return true;
     }
 
 private:
@@ -67,7 +77,10 @@ private:
 
 class RoomRig {
 public:
-    explicit RoomRig(BenchRelay::Waiting relay_waiting = BenchRelay::Waiting::Spin);
+    // The peers' transports write as `send_policy` says (for comparisons).
+    explicit RoomRig(
+        BenchRelay::Waiting relay_waiting = BenchRelay::Waiting::Spin,
+        qop::network::SendPolicy send_policy = qop::network::SendPolicy::WriteThroughWhenIdle);
     ~RoomRig();
     RoomRig(const RoomRig&) = delete;
     RoomRig& operator=(const RoomRig&) = delete;
@@ -89,6 +102,7 @@ private:
 
     godot_standin::EngineHost engine_;
     BenchRelay relay_;
+    const qop::network::SendPolicy send_policy_;
     QOPMultiplayerPeer* host_ = nullptr;
     QOPMultiplayerPeer* client_ = nullptr;
     std::unique_ptr<EngineDrive> host_drive_;

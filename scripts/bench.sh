@@ -97,24 +97,28 @@ cpu_ticks() {
     awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0
 }
 
-# Reads the Wine desktop bench's stderr and passes it on.
+# Reads the Wine desktop bench's stderr and passes it on. Over its "baseline"
+# window (no session: Wine's own services) and its "idle" window (an attached
+# idle session) the wineserver's CPU is measured.
 watch_wine_idle_window() {
-    local run="$1" line pid="" ticks_before=0 ns_before=0
+    local run="$1" line pid="" ticks_before=0 ns_before=0 metric
     while IFS= read -r line; do
         printf '%s\n' "${line%$'\r'}" >&2
         case "$line" in
-        *"idle window opens"*)
+        *" window opens"*)
             pid="$(wineserver_pid)"
             [ -n "$pid" ] && ticks_before="$(cpu_ticks "$pid")"
             ns_before="$(date +%s%N)"
             ;;
-        *"idle window closes"*)
+        *" window closes"*)
             [ -n "$pid" ] || continue
+            metric=idle_cpu_wineserver
+            case "$line" in *baseline*) metric=idle_cpu_wineserver_baseline ;; esac
             awk -v ticks="$(($(cpu_ticks "$pid") - ticks_before))" -v hz="$(getconf CLK_TCK)" \
-                -v ns="$(($(date +%s%N) - ns_before))" -v run="$run" 'BEGIN {
+                -v ns="$(($(date +%s%N) - ns_before))" -v run="$run" -v metric="$metric" 'BEGIN {
                 printf "{\"bench\":\"qop_wine\",\"mode\":\"idle\",\"delivery\":\"session\",\"size\":0," \
-                       "\"metric\":\"idle_cpu_wineserver\",\"value\":%.3f,\"unit\":\"%%core\",\"run\":%d}\n",
-                       100 * (ticks / hz) / (ns / 1e9), run }' >>"$per_run"
+                       "\"metric\":\"%s\",\"value\":%.3f,\"unit\":\"%%core\",\"run\":%d}\n",
+                       metric, 100 * (ticks / hz) / (ns / 1e9), run }' >>"$per_run"
             ;;
         esac
     done

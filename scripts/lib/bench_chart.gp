@@ -1,7 +1,7 @@
 # Draws the benchmark chart: reliable round trip (p50, tight mode) by packet
 # size, and reliable throughput by mode and packet size, one bar per bench.
 # Variables (gnuplot -e): rtt_file, tput_file, out_file, heading.
-set terminal pngcairo size 1400,600 font "sans,10"
+set terminal pngcairo size 1400,600 font "sans,10" noenhanced
 set output out_file
 set datafile separator "\t"
 set datafile missing "?"

@@ -71,6 +71,13 @@ function plot_value(bench, mode, size, metric,    key) {
     return (key in samples) ? sprintf("%.3f", median[key]) : "?"
 }
 
+# The first line of a gnuplot data file: the label column, then one per bench.
+function print_header(label,    b) {
+    printf "%s", label
+    for (b = 1; b <= bench_count; b++) printf "\t%s", benches[b]
+    printf "\n"
+}
+
 function size_label(size) {
     if (size >= 1048576) return (size / 1048576) "MiB"
     if (size >= 1024) return (size / 1024) "KiB"
@@ -95,20 +102,18 @@ END {
             }
         }
     } else if (what == "table") {
-        printf "%-6s %-10s %8s %-26s %-9s", "mode", "delivery", "size", "metric", "unit"
+        printf "%-6s %-10s %8s %-30s %-9s", "mode", "delivery", "size", "metric", "unit"
         for (b = 1; b <= bench_count; b++) printf " %-26s", benches[b]
         printf "\n"
         for (r = 1; r <= row_count; r++) {
             split(rows[r], part, SUBSEP)
             if (part[4] == "round_trips" || part[4] == "commands" || part[4] == "packet_rate") continue
-            printf "%-6s %-10s %8s %-26s %-9s", part[1], part[2], part[3], part[4], part[5]
+            printf "%-6s %-10s %8s %-30s %-9s", part[1], part[2], part[3], part[4], part[5]
             for (b = 1; b <= bench_count; b++) printf " %-26s", cell(benches[b] SUBSEP rows[r])
             printf "\n"
         }
     } else if (what == "rtt") {
-        printf "size"
-        for (b = 1; b <= bench_count; b++) printf "\t%s", benches[b]
-        printf "\n"
+        print_header("size")
         split("16 1024 32768 1048576 16777216", sizes, " ")
         for (s = 1; s <= 5; s++) {
             printf "%s", size_label(sizes[s])
@@ -117,9 +122,7 @@ END {
             printf "\n"
         }
     } else if (what == "tput") {
-        printf "case"
-        for (b = 1; b <= bench_count; b++) printf "\t%s", benches[b]
-        printf "\n"
+        print_header("case")
         split("tight 60hz", modes, " ")
         split("1024 32768 1048576", sizes, " ")
         for (m = 1; m <= 2; m++) {

@@ -6,7 +6,6 @@
 // else runs on the engine's main thread, inside _poll and the overrides.
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -149,7 +148,7 @@ private:
     qop::network::PeerSlotTable slots;
     qop::network::PeerReceivePath receive_path;
     std::unordered_map<std::uint32_t, std::uint32_t> channel_sequences;
-    std::deque<qop::network::InboundPacket> inbound_packets;
+    qop::network::InboundPacketQueue inbound_packets;
     qop::network::BoundedHold<qop::network::HeldOutboundPacket> held_outbound;
 
     // Each outgoing envelope is built here; its capacity outlives the packet.

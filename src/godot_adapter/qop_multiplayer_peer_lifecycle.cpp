@@ -1,9 +1,11 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
 #include "godot_adapter/godot_string_conversion.hpp"
 #include "godot_adapter/qop_multiplayer_peer.hpp"
+#include "network/transport_input_check.hpp"
 
 namespace qop::godot_adapter {
 
@@ -72,11 +74,23 @@ void QOPMultiplayerPeer::_poll() {
             return;
         }
     }
-    pump_transport_frames(*reliable_transport, true);
-    if (!still_connected()) {
-        return;
+    // One system call says which transports have anything to read, so an
+    // idle frame costs no receive that hears nothing.
+    const qop::network::NetworkTransport* const transports[] = {reliable_transport.get(),
+                                                                unreliable_transport.get()};
+    bool need_poll[2];
+    qop::network::find_transports_to_poll(transports, 2, need_poll);
+    if (need_poll[0]) {
+        pump_transport_frames(*reliable_transport, true);
+        if (!still_connected()) {
+            return;
+        }
     }
-    pump_transport_frames(*unreliable_transport, false);
+    // Handling the reliable frames may have queued something for this one.
+    std::uint64_t ignored_socket = 0;
+    if (need_poll[1] || !unreliable_transport->poll_only_reads(ignored_socket)) {
+        pump_transport_frames(*unreliable_transport, false);
+    }
 }
 
 void QOPMultiplayerPeer::pump_hosted_session_events() {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <deque>
 #include <utility>
 
 #include "godot_adapter/qop_multiplayer_peer.hpp"

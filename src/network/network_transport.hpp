@@ -80,6 +80,15 @@ public:
     // can never be queued whole.
     virtual bool send_queue_could_ever_take(std::size_t frames,
                                             std::uint64_t payload_bytes) const = 0;
+    // For a caller that asks about several transports in one system call
+    // (transport_input_check.hpp). True, with the socket in `socket` (the
+    // system's handle widened to an integer), when poll() would do nothing
+    // but read: connected, nothing queued to write and no failed write to
+    // report. A poll then finds something only if that socket is readable.
+    virtual bool poll_only_reads(std::uint64_t& socket) const {
+        (void)socket;
+        return false;
+    }
     virtual TransportState state() const = 0;
     virtual std::uint8_t envelope_version() const = 0;
     virtual std::uint8_t player_slot() const = 0;

@@ -42,7 +42,7 @@ PeerReceivePath::PeerReceivePath(ReassemblyLimits reassembly_limits, NonceWaitLi
 
 InboundResult PeerReceivePath::on_relay_frame(const std::vector<std::uint8_t>& frame, bool reliable,
                                               const PeerReceiveView& view, std::int64_t now_ns,
-                                              std::deque<InboundPacket>& inbound) {
+                                              InboundPacketQueue& inbound) {
     DataPlaneEnvelope envelope;
     EnvelopePayloadView payload;
     std::string error;
@@ -63,7 +63,7 @@ InboundResult PeerReceivePath::handle_inbound_data(const std::string& sender,
                                                    const std::uint8_t* bytes, std::size_t size,
                                                    bool reliable, const PeerReceiveView& view,
                                                    std::int64_t now_ns,
-                                                   std::deque<InboundPacket>& inbound) {
+                                                   InboundPacketQueue& inbound) {
     PeerFrameHeader header;
     // A frame must come over the transport its transfer mode names.
     if (!decode_peer_frame_header(bytes, size, header) ||
@@ -98,7 +98,7 @@ InboundResult PeerReceivePath::handle_inbound_data(const std::string& sender,
 void PeerReceivePath::handle_data(const std::string& sender, const PeerFrameHeader& header,
                                   const std::uint8_t* bytes, std::size_t size, bool reliable,
                                   const PeerReceiveView& view, std::int64_t now_ns,
-                                  std::deque<InboundPacket>& inbound) {
+                                  InboundPacketQueue& inbound) {
     const std::uint8_t* chunk = bytes + kPeerFrameHeaderBytes;
     const std::size_t chunk_size = size - kPeerFrameHeaderBytes;
     const std::int32_t peer = view.slots.find_peer(sender);
@@ -137,7 +137,7 @@ void PeerReceivePath::handle_data(const std::string& sender, const PeerFrameHead
 }
 
 void PeerReceivePath::release_held(const PeerReceiveView& view, std::int64_t now_ns,
-                                   std::deque<InboundPacket>& inbound) {
+                                   InboundPacketQueue& inbound) {
     if (view.session_nonce == 0) {
         return;
     }

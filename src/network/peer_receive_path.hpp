@@ -8,24 +8,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
+#include "network/peer_inbound_queue.hpp"
 #include "network/peer_nonce_wait.hpp"
 #include "network/peer_ordered_filter.hpp"
 #include "network/peer_reassembly_store.hpp"
 #include "network/peer_slot_table.hpp"
 
 namespace qop::network {
-
-// A complete packet waiting for the engine.
-struct InboundPacket {
-    std::vector<std::uint8_t> bytes;
-    std::int32_t peer = 0;
-    std::int32_t channel = 0;
-    std::int32_t mode = kTransferModeReliable;
-};
 
 // What the connection looks like to the receiver at the moment a frame is
 // handled. The references must outlive the call.
@@ -60,13 +52,13 @@ public:
     // over-limit input is dropped without a word.
     InboundResult on_relay_frame(const std::vector<std::uint8_t>& frame, bool reliable,
                                  const PeerReceiveView& view, std::int64_t now_ns,
-                                 std::deque<InboundPacket>& inbound);
+                                 InboundPacketQueue& inbound);
 
     // A client that has just learnt the nonce (in `view`) judges the data
     // frames it held meanwhile, in arrival order: those carrying the nonce are
     // delivered, the rest dropped.
     void release_held(const PeerReceiveView& view, std::int64_t now_ns,
-                      std::deque<InboundPacket>& inbound);
+                      InboundPacketQueue& inbound);
 
     // Drops partial messages older than the age limit.
     void expire(std::int64_t now_ns);
@@ -82,12 +74,11 @@ private:
     // The checks and actions of one PeerDataFrame from `sender` (a player id).
     InboundResult handle_inbound_data(const std::string& sender, const std::uint8_t* bytes,
                                       std::size_t size, bool reliable, const PeerReceiveView& view,
-                                      std::int64_t now_ns, std::deque<InboundPacket>& inbound);
+                                      std::int64_t now_ns, InboundPacketQueue& inbound);
     // Game data: `bytes` is the whole frame, whose header is `header`.
     void handle_data(const std::string& sender, const PeerFrameHeader& header,
                      const std::uint8_t* bytes, std::size_t size, bool reliable,
-                     const PeerReceiveView& view, std::int64_t now_ns,
-                     std::deque<InboundPacket>& inbound);
+                     const PeerReceiveView& view, std::int64_t now_ns, InboundPacketQueue& inbound);
 
     ReassemblyStore reassembly_;
     OrderedSequenceFilter ordered_;

@@ -159,6 +159,47 @@ inline SocketWaitResult wait_for_socket(SocketHandle socket, SocketWait what,
 #endif
 }
 
+// At most this many sockets are asked at once by sockets_readable_now.
+inline constexpr std::size_t kMaxSocketsAskedAtOnce = 8;
+
+// Asks, without waiting, which of `count` sockets (at most
+// kMaxSocketsAskedAtOnce) a receive would report something for: data, a
+// close or an error. False when the question itself failed or was too large.
+inline bool sockets_readable_now(const SocketHandle* sockets, std::size_t count, bool* readable) {
+    if (count > kMaxSocketsAskedAtOnce) {
+        return false;
+    }
+#ifdef _WIN32
+    // Winsock's fd_set is a list of handles, not a bit set: any handle fits.
+    fd_set ready;
+    FD_ZERO(&ready);
+    for (std::size_t i = 0; i < count; ++i) {
+        FD_SET(sockets[i], &ready);
+    }
+    timeval no_wait{};
+    if (select(0, &ready, nullptr, nullptr, &no_wait) < 0) {
+        return false;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        readable[i] = FD_ISSET(sockets[i], &ready) != 0;
+    }
+#else
+    pollfd entries[kMaxSocketsAskedAtOnce]{};
+    for (std::size_t i = 0; i < count; ++i) {
+        entries[i].fd = sockets[i];
+        entries[i].events = POLLIN;
+    }
+    if (::poll(entries, static_cast<nfds_t>(count), 0) < 0) {
+        return false;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        // POLLHUP, POLLERR and POLLNVAL are what a receive would report too.
+        readable[i] = entries[i].revents != 0;
+    }
+#endif
+    return true;
+}
+
 // After a non-blocking connect has become writable: true when it connected.
 inline bool connect_succeeded(SocketHandle socket) {
     int status = 0;

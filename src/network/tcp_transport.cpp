@@ -62,6 +62,13 @@ public:
                                     std::uint64_t payload_bytes) const override {
         return queue_fits(0, 0, frames, payload_bytes);
     }
+    bool poll_only_reads(std::uint64_t& socket) const override {
+        if (state_ != TransportState::Connected || !send_queue_.empty() || write_failed_) {
+            return false;
+        }
+        socket = static_cast<std::uint64_t>(socket_);
+        return true;
+    }
 
 private:
     static bool queue_fits(std::size_t queued_frames, std::uint64_t queued_bytes,
@@ -284,6 +291,7 @@ bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frame
     // What is not read within the budget stays in the socket for the next
     // poll; a frame cut in half stays in the reader.
     std::size_t budget = kTcpPollReceiveBudgetBytes;
+    bool first_read = true;
     while (budget > 0) {
         // Received straight into the reader: no chunk is copied twice.
         const std::size_t step = std::min(kReceiveChunkBytes, budget);
@@ -297,13 +305,18 @@ bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frame
             if (!reader_.cut(frames, error)) {
                 return fail(kReliableFrameOverLimit, error);
             }
-            // A read that did not fill its step took everything waiting:
-            // asking again would only hear that nothing is left, one system
-            // call later on every delivery. What arrives meanwhile, a close
-            // included, is read by the next poll.
-            if (static_cast<std::size_t>(received) < step) {
+            // A first read that did not fill its step took everything that
+            // was waiting: asking again would only hear that nothing is left,
+            // one system call later on every small delivery. What arrives
+            // meanwhile, a close included, is read by the next poll. Once a
+            // stream is flowing, reading goes on until the socket is empty:
+            // the relay refills it as it is read, and a game that polls once
+            // a frame would otherwise take no more than one socket buffer per
+            // frame.
+            if (first_read && static_cast<std::size_t>(received) < step) {
                 return true;
             }
+            first_read = false;
             continue;
         }
         if (received == 0) {

@@ -46,6 +46,13 @@ public:
     bool send_queue_could_ever_take(std::size_t frames, std::uint64_t) const override {
         return frames <= kMaxQueuedDatagrams;
     }
+    bool poll_only_reads(std::uint64_t& socket) const override {
+        if (state_ != TransportState::Connected || !send_queue_.empty() || write_failed_) {
+            return false;
+        }
+        socket = static_cast<std::uint64_t>(socket_);
+        return true;
+    }
 
 private:
     bool flush(std::string& error);

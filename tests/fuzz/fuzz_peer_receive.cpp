@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -22,6 +21,7 @@ namespace {
 
 using qop::network::InboundControl;
 using qop::network::InboundPacket;
+using qop::network::InboundPacketQueue;
 using qop::network::InboundResult;
 using qop::network::kMaxPeerPacketBytes;
 using qop::network::kTransferModeReliable;
@@ -83,7 +83,7 @@ struct Room {
     PeerReceiveView view() const { return PeerReceiveView{slots, unique_id, nonce, host_id}; }
 };
 
-void check_packets(const Room& room, const std::deque<InboundPacket>& inbound, std::size_t from,
+void check_packets(const Room& room, const InboundPacketQueue& inbound, std::size_t from,
                    const bool* reliable) {
     for (std::size_t i = from; i < inbound.size(); ++i) {
         const InboundPacket& packet = inbound[i];
@@ -105,7 +105,7 @@ void check_limits(const Room& room) {
     require(room.nonce == 0 || room.path.held_frame_count() == 0);
 }
 
-void act_on(Room& room, const InboundResult& result, std::deque<InboundPacket>& inbound) {
+void act_on(Room& room, const InboundResult& result, InboundPacketQueue& inbound) {
     switch (result.control) {
         case InboundControl::None:
             break;
@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      host ? "host" : "me", room.unique_id);
     room.nonce = (host || (setup & 0x02) != 0) ? kSessionNonce : 0;
 
-    std::deque<InboundPacket> inbound;
+    InboundPacketQueue inbound;
     while (!input.empty()) {
         const std::uint8_t control = input.byte();
         const std::size_t length = (static_cast<std::size_t>(input.byte()) << 8) | input.byte();

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -65,7 +64,7 @@ struct Room {
     std::uint64_t nonce = 0;
     std::string host_id = "host";
     PeerReceivePath path;
-    std::deque<InboundPacket> inbound;
+    InboundPacketQueue inbound;
 };
 
 TEST(PeerReceivePath, DataFrameChecks) {
@@ -183,7 +182,7 @@ TEST(PeerReceivePath, ControlFramesBecomeRequests) {
     }
 }
 
-std::vector<std::uint8_t> first_bytes(const std::deque<InboundPacket>& inbound) {
+std::vector<std::uint8_t> first_bytes(const InboundPacketQueue& inbound) {
     std::vector<std::uint8_t> firsts;
     for (const InboundPacket& packet : inbound) {
         firsts.push_back(packet.bytes.at(0));

@@ -209,6 +209,25 @@ public:
 private:
     // How the wait for a frame's first bytes ended.
     enum class HeaderWait { Arrived, Nothing, Closed, Failed };
+    enum class ReadStart { Finished, Pending, Closed, Failed };
+
+    // Starts one overlapped read; either way it ends by signalling the
+    // record's event.
+    static ReadStart start_read(HANDLE pipe, std::uint8_t* data, DWORD size, OVERLAPPED& overlapped,
+                                SdkError& error) {
+        if (ReadFile(pipe, data, size, nullptr, &overlapped)) {
+            return ReadStart::Finished;
+        }
+        const DWORD read_error = GetLastError();
+        if (read_error == ERROR_IO_PENDING) {
+            return ReadStart::Pending;
+        }
+        if (means_closed(read_error)) {
+            return ReadStart::Closed;
+        }
+        error = make_bridge_error("Could not read desktop session pipe", read_error);
+        return ReadStart::Failed;
+    }
 
     // The read of a frame's first bytes stays pending from one call to the
     // next, so that the wait ends the moment the desktop writes, and so that
@@ -224,16 +243,15 @@ private:
             ResetEvent(header_event_.get());
             header_overlapped_ = OVERLAPPED{};
             header_overlapped_.hEvent = header_event_.get();
-            if (!ReadFile(pipe, header_.data(), static_cast<DWORD>(header_.size()), nullptr,
-                          &header_overlapped_)) {
-                const DWORD read_error = GetLastError();
-                if (read_error != ERROR_IO_PENDING) {
-                    if (means_closed(read_error)) {
-                        return HeaderWait::Closed;
-                    }
-                    error = make_bridge_error("Could not read desktop session pipe", read_error);
+            switch (start_read(pipe, header_.data(), static_cast<DWORD>(header_.size()),
+                               header_overlapped_, error)) {
+                case ReadStart::Finished:
+                case ReadStart::Pending:
+                    break;
+                case ReadStart::Closed:
+                    return HeaderWait::Closed;
+                case ReadStart::Failed:
                     return HeaderWait::Failed;
-                }
             }
             header_pending_ = true;
         }
@@ -339,15 +357,14 @@ private:
             OVERLAPPED overlapped{};
             overlapped.hEvent = operation_event.get();
             const DWORD ask = static_cast<DWORD>(std::min(size - done, kLargestOperation));
-            if (!ReadFile(pipe, data + done, ask, nullptr, &overlapped)) {
-                const DWORD read_error = GetLastError();
-                if (read_error != ERROR_IO_PENDING) {
-                    if (means_closed(read_error)) {
-                        return ReadOutcome::Closed;
-                    }
-                    error = make_bridge_error("Could not read desktop session pipe", read_error);
-                    return ReadOutcome::Failed;
-                }
+            const ReadStart started = start_read(pipe, data + done, ask, overlapped, error);
+            if (started == ReadStart::Closed) {
+                return ReadOutcome::Closed;
+            }
+            if (started == ReadStart::Failed) {
+                return ReadOutcome::Failed;
+            }
+            if (started == ReadStart::Pending) {
                 const WaitOutcome waited = wait_for_operation(overlapped);
                 if (waited == WaitOutcome::Cancelled) {
                     return ReadOutcome::Closed;

@@ -21,7 +21,7 @@ struct InboundPacket {
 
 // A FIFO that keeps its storage: std::deque frees a block each time its front
 // passes one and allocates another as its back reaches the next, so a steady
-// stream of packets cost an allocation every dozen packets. Here the storage
+// stream of packets costs an allocation every dozen packets. Here the storage
 // is reused once the engine has read everything, and a read part of at least
 // half is dropped when the storage would otherwise have to grow (so each
 // packet is moved at most a few times however the engine reads).

@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "network/big_endian.hpp"
+
 namespace qop::bench {
 namespace {
 
@@ -33,24 +35,10 @@ constexpr std::uint8_t kRouteHost = 0, kRouteBroadcast = 1, kRouteDirect = 2, kR
 constexpr std::uint8_t kKindCustom = 0, kKindPeerToPeer = 1;
 constexpr std::uint8_t kEnvelopeFragmentFlag = 0x02;
 
-std::uint32_t read_u32_be(const std::uint8_t* bytes) {
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-           (std::uint32_t{bytes[2]} << 8) | bytes[3];
-}
-
-std::uint16_t read_u16_be(const std::uint8_t* bytes) {
-    return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
-}
-
-void put_u16_be(std::vector<std::uint8_t>& out, std::size_t value) {
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-    out.push_back(static_cast<std::uint8_t>(value));
-}
-
-void put_u32_be(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    put_u16_be(out, value >> 16);
-    put_u16_be(out, value & 0xFFFF);
-}
+using qop::network::append_u16_be;
+using qop::network::append_u32_be;
+using qop::network::read_u16_be;
+using qop::network::read_u32_be;
 
 std::uint64_t slot_bit(std::uint8_t slot) {
     return slot >= 1 && slot <= 64 ? std::uint64_t{1} << (slot - 1) : 0;
@@ -541,9 +529,9 @@ void BenchRelay::answer_hello(const std::uint8_t* datagram, std::size_t size, co
     std::vector<std::uint8_t> ack(kUdpMagic, kUdpMagic + 4);
     ack.push_back(1);
     ack.push_back(2);
-    put_u16_be(ack, client->session_id.size());
+    append_u16_be(ack, static_cast<std::uint16_t>(client->session_id.size()));
     ack.insert(ack.end(), client->session_id.begin(), client->session_id.end());
-    put_u32_be(ack, udp_payload_max_bytes_);
+    append_u32_be(ack, udp_payload_max_bytes_);
     ack.insert(ack.end(), 8, 0);  // the relay's own bytes
     if (version != 0) {
         ack.push_back(version);
@@ -552,7 +540,7 @@ void BenchRelay::answer_hello(const std::uint8_t* datagram, std::size_t size, co
         ack.push_back(static_cast<std::uint8_t>(seats_.size()));
         for (const RelaySeat& other : seats_) {
             ack.push_back(other.slot);
-            put_u16_be(ack, other.player_id.size());
+            append_u16_be(ack, static_cast<std::uint16_t>(other.player_id.size()));
             ack.insert(ack.end(), other.player_id.begin(), other.player_id.end());
         }
     }
@@ -592,7 +580,7 @@ void BenchRelay::forward_udp(const std::uint8_t* datagram, std::size_t size, con
             continue;
         }
         datagram_out_.assign(datagram, datagram + 6);
-        put_u16_be(datagram_out_, target->session_id.size());
+        append_u16_be(datagram_out_, static_cast<std::uint16_t>(target->session_id.size()));
         datagram_out_.insert(datagram_out_.end(), target->session_id.begin(),
                              target->session_id.end());
         datagram_out_.insert(datagram_out_.end(), envelope, envelope + envelope_size);

@@ -95,16 +95,6 @@ inline bool set_non_blocking(SocketHandle socket) {
 #endif
 }
 
-inline bool set_blocking(SocketHandle socket) {
-#ifdef _WIN32
-    u_long enabled = 0;
-    return ioctlsocket(socket, FIONBIO, &enabled) == 0;
-#else
-    int enabled = 0;
-    return ioctl(socket, FIONBIO, &enabled) == 0;
-#endif
-}
-
 // A non-blocking connect that has started but not yet finished.
 inline bool is_connect_in_progress(int error) {
 #ifdef _WIN32
@@ -267,10 +257,6 @@ inline int clamp_length(std::size_t count) {
 
 inline bool set_receive_timeout(SocketHandle socket, std::chrono::milliseconds timeout) {
     return socket_compat_detail::set_timeout(socket, SO_RCVTIMEO, timeout);
-}
-
-inline bool set_send_timeout(SocketHandle socket, std::chrono::milliseconds timeout) {
-    return socket_compat_detail::set_timeout(socket, SO_SNDTIMEO, timeout);
 }
 
 // One send call (retried when a signal interrupts it). Returns the bytes

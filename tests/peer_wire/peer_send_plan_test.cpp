@@ -56,19 +56,25 @@ TEST(PeerWireBytes, EnvelopeRouteFollowsTheTarget) {
 TEST(PeerWireBytes, RefusedRoutesLeaveTheBufferAsItWas) {
     EXPECT_EQ(target_mask_excluding(room_of({1, 2}), 1, 2), 0u);
     EXPECT_EQ(target_mask_excluding(room_of({0, 1, 64, 65, -4}), 1, 0), 0x8000000000000000ULL);
-    // A mask that leaves nobody, and a slot that does not exist (it would wrap to 1).
-    for (const std::int32_t target : {-2, 257}) {
-        SCOPED_TRACE(target);
+    struct Row {
+        const char* name;
+        std::uint8_t sender;
+        std::int32_t target;
+    };
+    const Row rows[] = {{"mask that leaves nobody", 1, -2},
+                        {"no slot 257 (would wrap to 1)", 2, 257}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         const Bytes chunk = {0xAA};
         Bytes out = {0x55};
         std::string error;
-        EXPECT_FALSE(build_envelope_header(1, kRoomHostSlot, target, room_of({1, 2}), Bytes{chunk},
-                                           out, error));
+        EXPECT_FALSE(build_envelope_header(row.sender, kRoomHostSlot, row.target, room_of({1, 2}),
+                                           Bytes{chunk}, out, error));
         EXPECT_EQ(error, "DataPlaneEnvelope V1 route is invalid");
         DataPlaneEnvelope envelope;
         error.clear();
-        EXPECT_FALSE(
-            make_peer_envelope(1, kRoomHostSlot, target, room_of({1, 2}), envelope, error));
+        EXPECT_FALSE(make_peer_envelope(row.sender, kRoomHostSlot, row.target, room_of({1, 2}),
+                                        envelope, error));
         EXPECT_EQ(error, "DataPlaneEnvelope V1 route is invalid");
         EXPECT_FALSE(encode_peer_envelope(envelope, PeerFrameHeader{}, chunk.data(), chunk.size(),
                                           out, error));

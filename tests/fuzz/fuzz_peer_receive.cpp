@@ -19,17 +19,7 @@
 
 namespace {
 
-using qop::network::InboundControl;
-using qop::network::InboundPacket;
-using qop::network::InboundPacketQueue;
-using qop::network::InboundResult;
-using qop::network::kMaxPeerPacketBytes;
-using qop::network::kTransferModeReliable;
-using qop::network::NonceWaitLimits;
-using qop::network::PeerReceivePath;
-using qop::network::PeerReceiveView;
-using qop::network::PeerSlotTable;
-using qop::network::ReassemblyLimits;
+using namespace qop::network;
 
 constexpr std::uint64_t kSessionNonce = 0x0102030405060708ULL;
 constexpr std::int64_t kMillisecond = 1'000'000;
@@ -37,14 +27,8 @@ constexpr std::int64_t kMillisecond = 1'000'000;
 constexpr ReassemblyLimits kReassemblyLimits{8, 65536, 30'000 * kMillisecond};
 constexpr NonceWaitLimits kHoldLimits{16, 16384};
 
-const std::int64_t kClockSteps[8] = {0,
-                                     1 * kMillisecond,
-                                     100 * kMillisecond,
-                                     1'000 * kMillisecond,
-                                     5'000 * kMillisecond,
-                                     29'999 * kMillisecond,
-                                     30'001 * kMillisecond,
-                                     120'000 * kMillisecond};
+// How far the clock may move before a frame, around the 30 s reassembly limit.
+const std::int64_t kClockStepsMs[8] = {0, 1, 100, 1'000, 5'000, 29'999, 30'001, 120'000};
 
 void require(bool condition) {
     if (!condition) {
@@ -144,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::vector<std::uint8_t> frame = input.bytes(length);
         const bool reliable = (control & 0x01) != 0;
 
-        room.now_ns += kClockSteps[(control >> 1) & 0x07];
+        room.now_ns += kClockStepsMs[(control >> 1) & 0x07] * kMillisecond;
         room.path.expire(room.now_ns);
         switch ((control >> 4) & 0x03) {
             case 1:

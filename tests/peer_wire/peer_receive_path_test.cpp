@@ -182,50 +182,36 @@ TEST(PeerReceivePath, ControlFramesBecomeRequests) {
     }
 }
 
-std::vector<std::uint8_t> first_bytes(const InboundPacketQueue& inbound) {
-    std::vector<std::uint8_t> firsts;
-    for (const InboundPacket& packet : inbound) {
-        firsts.push_back(packet.bytes.at(0));
-    }
-    return firsts;
-}
-
-TEST(PeerReceivePath, OnlyUnreliableOrderedFramesAreFiltered) {
+// Only unreliable ordered frames go through the sequence filter; fragments
+// leave as one packet that keeps its sender, channel and mode.
+TEST(PeerReceivePath, FiltersOnlyOrderedFramesAndJoinsFragments) {
     Room room;
-    auto send = [&room](std::uint8_t mode, std::uint8_t sequence) {
+    for (const std::uint8_t sequence : {5, 4, 5, 6, 3}) {
         FrameSpec spec;
-        spec.mode = mode;
+        spec.mode = sequence == 3 ? kTransferModeUnreliable : kTransferModeUnreliableOrdered;
         spec.sequence = sequence;
         spec.chunk = {sequence};
         room.receive(from_slot(3, spec), false);
-    };
-    for (const std::uint8_t sequence : {5, 4, 5, 6}) {
-        send(1, sequence);
     }
-    send(0, 3);
-    EXPECT_EQ(first_bytes(room.inbound), (Bytes{5, 6, 3}));
-}
-
-TEST(PeerReceivePath, FragmentsAreJoinedIntoOnePacket) {
-    Room room;
-    auto fragment = [](std::uint32_t message_id, std::uint16_t index, Bytes chunk) {
+    const Bytes chunks[] = {{'a', 'b'}, {'c', 'd'}, {'e'}};
+    for (const std::uint16_t index : {0, 2, 1}) {
         FrameSpec spec;
         spec.channel = 4;
-        spec.message_id = message_id;
+        spec.message_id = 7;
         spec.index = index;
         spec.count = 3;
         spec.total = 5;
-        spec.chunk = std::move(chunk);
-        return from_slot(3, spec);
-    };
-    room.receive(fragment(7, 0, {'a', 'b'}), true);
-    room.receive(fragment(7, 2, {'e'}), true);
-    room.receive(fragment(7, 1, {'c', 'd'}), true);
-    ASSERT_EQ(room.inbound.size(), 1u);
-    EXPECT_EQ(room.inbound[0].bytes, (Bytes{'a', 'b', 'c', 'd', 'e'}));
-    EXPECT_EQ(room.inbound[0].peer, 3);
-    EXPECT_EQ(room.inbound[0].channel, 4);
-    EXPECT_EQ(room.inbound[0].mode, kTransferModeReliable);
+        spec.chunk = chunks[index];
+        room.receive(from_slot(3, spec), true);
+    }
+    ASSERT_EQ(room.inbound.size(), 4u);
+    EXPECT_EQ(room.inbound[0].bytes, Bytes{5});
+    EXPECT_EQ(room.inbound[1].bytes, Bytes{6});
+    EXPECT_EQ(room.inbound[2].bytes, Bytes{3});
+    EXPECT_EQ(room.inbound[3].bytes, (Bytes{'a', 'b', 'c', 'd', 'e'}));
+    EXPECT_EQ(room.inbound[3].peer, 3);
+    EXPECT_EQ(room.inbound[3].channel, 4);
+    EXPECT_EQ(room.inbound[3].mode, kTransferModeReliable);
 }
 
 TEST(PeerReceivePath, ClientHoldsDataUntilItLearnsTheNonce) {

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "godot_adapter/godot_string_conversion.hpp"
 #include "hosted_session/host_bridge_wire.hpp"
 
 namespace qop::godot_adapter::testing {
@@ -88,11 +87,8 @@ int64_t HostedRoom::connect(std::uint8_t slot) {
         const std::string descriptor = relays_.descriptor_json(relays_.seat(slot).token);
         room->reply_after_frame(
             2, wire::framed(wire::data_plane("godot-data-plane", true, "", &descriptor)));
-        godot::Dictionary bootstrap;
-        bootstrap["launch_ticket"] = to_godot_string("ticket-" + suffix);
-        bootstrap["bootstrap_endpoint"] = to_godot_string("boot-" + suffix);
-        bootstrap["bootstrap_secret"] = "boot-secret";
-        result = static_cast<int64_t>(host_.call(peer, "connect_from_bootstrap", {bootstrap}));
+        result = host_.connect_bootstrap(
+            peer, bootstrap_context("ticket-" + suffix, "boot-" + suffix, "boot-secret"));
     }
     if (result == godot::OK) {
         drivers_[slot].assign(peer);
@@ -106,14 +102,11 @@ bool HostedRoom::connect_all() {
             return false;
         }
     }
-    return pump_until([&] {
-        for (const std::uint8_t slot : slots()) {
-            if (peer(slot)->_get_connection_status() != MultiplayerPeer::CONNECTION_CONNECTED) {
-                return false;
-            }
-        }
-        return true;
-    });
+    std::vector<QOPMultiplayerPeer*> all;
+    for (const std::uint8_t slot : slots()) {
+        all.push_back(peer(slot));
+    }
+    return pump_until([&] { return all_connected(all); });
 }
 
 bool HostedRoom::spread_nonce() {
@@ -132,6 +125,20 @@ bool HostedRoom::spread_nonce() {
     const bool done = pump_until([&] { return received(1).size() >= greetings; });
     received_.clear();
     return done;
+}
+
+::testing::AssertionResult HostedRoom::start_playing() {
+    std::string error;
+    if (!start(error)) {
+        return ::testing::AssertionFailure() << error;
+    }
+    if (!connect_all()) {
+        return ::testing::AssertionFailure() << "not every seat connected";
+    }
+    if (!spread_nonce()) {
+        return ::testing::AssertionFailure() << "the host's nonce did not spread";
+    }
+    return ::testing::AssertionSuccess();
 }
 
 bool HostedRoom::pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -154,6 +161,18 @@ void HostedRoom::pump_rounds(int rounds) {
         }
         std::this_thread::yield();
     }
+}
+
+bool HostedRoom::pump_until_status(std::uint8_t slot, Status status) {
+    return pump_until([&] { return peer(slot)->_get_connection_status() == status; });
+}
+
+std::size_t HostedRoom::envelopes_from(std::uint8_t slot, std::uint8_t kind) {
+    return envelopes_of_kind(relays_.tcp().frames_from(slot), kind).size();
+}
+
+std::uint64_t HostedRoom::host_nonce() {
+    return announced_nonce(announces(relays_.tcp().frames_from(1)).at(0));
 }
 
 void HostedRoom::push_room_event(std::uint8_t slot, int type, const std::string& player_id) {

@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <godot_standin/multiplayer_driver.hpp>
 
+#include "peer_wire_bytes.hpp"
 #include "support/fake_room_relays.hpp"
 #include "support/manual_monotonic_clock.hpp"
 #include "support/multiplayer_peer_host.hpp"
@@ -24,9 +26,13 @@ namespace qop::godot_adapter::testing {
 
 enum class Road { DataPlane, Bootstrap };
 
-using Bytes = std::vector<std::uint8_t>;
 using godot::MultiplayerPeer;
 using godot_standin::ReceivedPacket;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+using Mode = MultiplayerPeer::TransferMode;
+using Status = MultiplayerPeer::ConnectionStatus;
 
 // Bytes that differ by size and seed, so a misplaced chunk shows.
 Bytes pattern_bytes(std::size_t size, std::uint8_t seed);
@@ -45,6 +51,8 @@ public:
     // announces it when its 5 s period comes round. True once the host holds
     // one greeting from every client.
     bool spread_nonce();
+    // start(), connect_all() and spread_nonce(): every seat ready to play.
+    ::testing::AssertionResult start_playing();
 
     QOPMultiplayerPeer* peer(std::uint8_t slot) { return peers_.at(slot); }
     godot_standin::MultiplayerDriver& driver(std::uint8_t slot) { return drivers_[slot]; }
@@ -57,6 +65,12 @@ public:
                     std::chrono::milliseconds limit = std::chrono::milliseconds(20000));
     // Polls every seat a few times: lets what is under way settle.
     void pump_rounds(int rounds);
+    bool pump_until_status(std::uint8_t slot, Status status);
+
+    // What the seat wrote to the TCP relay, by envelope kind.
+    std::size_t envelopes_from(std::uint8_t slot, std::uint8_t kind);
+    // The nonce in the host's first announce.
+    std::uint64_t host_nonce();
 
     // The room session pipe of a seat (bootstrap road).
     qop::test::ScriptedPipeServer& room_pipe(std::uint8_t slot) { return *room_pipes_.at(slot); }

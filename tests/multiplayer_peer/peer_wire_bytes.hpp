@@ -12,6 +12,10 @@ namespace qop::godot_adapter::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Envelope kinds (byte 1).
+constexpr std::uint8_t kPeerToPeer = 0x01;
+constexpr std::uint8_t kPing = 0x0B;
+
 struct HandFrame {
     std::uint8_t sender = 1;
     std::uint8_t target = 2;  // a Direct route to this slot
@@ -70,7 +74,7 @@ inline std::vector<Bytes> envelopes_of_kind(const std::vector<Bytes>& frames, st
 // The host's announces: Broadcast envelopes (8-byte header) whose frame is of kind 1.
 inline std::vector<Bytes> announces(const std::vector<Bytes>& frames) {
     std::vector<Bytes> found;
-    for (const Bytes& frame : envelopes_of_kind(frames, 0x01)) {
+    for (const Bytes& frame : envelopes_of_kind(frames, kPeerToPeer)) {
         if (frame.size() >= 8 + 33 && frame[2] == 0x01 && frame[8 + 5] == 0x01) {
             found.push_back(frame);
         }

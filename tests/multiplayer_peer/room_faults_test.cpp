@@ -7,26 +7,12 @@
 #include <string>
 #include <vector>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include "godot_adapter/godot_string_conversion.hpp"
 #include "hosted_room_fixture.hpp"
 #include "network/peer_connect_worker.hpp"
-#include "peer_wire_bytes.hpp"
 #include "support/test_waits.hpp"
 
 namespace qop::godot_adapter::testing {
 namespace {
-
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using ::testing::UnorderedElementsAre;
-using Mode = MultiplayerPeer::TransferMode;
-
-std::size_t data_envelopes_from(HostedRoom& room, std::uint8_t slot) {
-    return envelopes_of_kind(room.relays().tcp().frames_from(slot), 0x01).size();
-}
 
 class RoomFaults : public ::testing::Test {
 protected:
@@ -38,11 +24,11 @@ protected:
     void start_connected(
         qop::test::FakeRoomOptions options = {},
         qop::network::SendPolicy policy = qop::network::SendPolicy::WriteThroughWhenIdle) {
-        start(std::move(options));
+        room = std::make_unique<HostedRoom>(Road::DataPlane, std::move(options));
         room->set_send_policy(policy);
-        ASSERT_TRUE(room->connect_all());
-        ASSERT_TRUE(room->spread_nonce());
+        ASSERT_TRUE(room->start_playing());
     }
+    std::size_t data_from(std::uint8_t slot) { return room->envelopes_from(slot, kPeerToPeer); }
 
     std::unique_ptr<HostedRoom> room;
 };
@@ -95,7 +81,7 @@ TEST_F(RoomFaults, AHandlerThatClosesThePeerStopsTheAnnouncements) {
     EXPECT_EQ(host_peer->_get_unique_id(), 0);
     // The closed host sent no announce on its way out.
     EXPECT_TRUE(room->relays().tcp().wait_for_disconnect(1, std::chrono::seconds(10)));
-    EXPECT_EQ(data_envelopes_from(*room, 1), 0u);
+    EXPECT_EQ(data_from(1), 0u);
 }
 
 TEST_F(RoomFaults, AHandlerThatReconnectsDuringTheFarewellsGetsANewSession) {
@@ -113,19 +99,17 @@ TEST_F(RoomFaults, AHandlerThatReconnectsDuringTheFarewellsGetsANewSession) {
     room->relays().tcp().send_raw_then_close(2, {});
     ASSERT_TRUE(room->pump_until([&] { return farewells > 0; }));
     EXPECT_EQ(farewells, 1);
-    ASSERT_TRUE(room->pump_until(
-        [&] { return peer->_get_connection_status() == MultiplayerPeer::CONNECTION_CONNECTED; }));
+    ASSERT_TRUE(room->pump_until_status(2, MultiplayerPeer::CONNECTION_CONNECTED));
     EXPECT_EQ(farewells, 1);
     EXPECT_EQ(peer->_get_unique_id(), 2);
 }
 
-TEST_F(RoomFaults, AFailedSessionIsNotWorkedOnAndSaysGoodbyeOnce) {
+TEST_F(RoomFaults, ADroppedSessionEndsAloneIsNotWorkedOnAndSaysGoodbyeOnce) {
     start_connected();
     QOPMultiplayerPeer* peer = room->peer(2);
     room->relays().tcp().send_raw_then_close(2, {});
-    ASSERT_TRUE(room->pump_until([&] {
-        return peer->_get_connection_status() == MultiplayerPeer::CONNECTION_DISCONNECTED;
-    }));
+    ASSERT_TRUE(room->pump_until_status(2, MultiplayerPeer::CONNECTION_DISCONNECTED));
+    EXPECT_EQ(room->peer(1)->_get_connection_status(), MultiplayerPeer::CONNECTION_CONNECTED);
     // The game marks a new attempt; its closed transports stay unpolled.
     room->host().call(peer, "begin_connection");
     for (int i = 0; i < 20; ++i) {
@@ -139,7 +123,7 @@ TEST_F(RoomFaults, AFailedSessionIsNotWorkedOnAndSaysGoodbyeOnce) {
 
 TEST_F(RoomFaults, NothingAfterTheHostsDisconnectNoticeInTheSameReadIsHandled) {
     start_connected();
-    const std::uint64_t nonce = announced_nonce(announces(room->relays().tcp().frames_from(1))[0]);
+    const std::uint64_t nonce = room->host_nonce();
     HandFrame before;
     before.sender = 3;
     before.nonce = nonce;
@@ -177,7 +161,7 @@ TEST_F(RoomFaults, NothingAfterTheHostsDisconnectNoticeInTheSameReadIsHandled) {
 TEST_F(RoomFaults, TargetsThatLeaveNobodyAreRefusedAndTheSessionStays) {
     start_connected(qop::test::two_player_room());
     room->pump_rounds(10);
-    const std::size_t sent_before = data_envelopes_from(*room, 1);
+    const std::size_t sent_before = data_from(1);
     for (const Mode mode : {Mode::TRANSFER_MODE_RELIABLE, Mode::TRANSFER_MODE_UNRELIABLE,
                             Mode::TRANSFER_MODE_UNRELIABLE_ORDERED}) {
         EXPECT_EQ(room->driver(1).send(-2, mode, 0, {1, 2}), godot::ERR_INVALID_PARAMETER);
@@ -186,7 +170,7 @@ TEST_F(RoomFaults, TargetsThatLeaveNobodyAreRefusedAndTheSessionStays) {
     }
     room->pump_rounds(10);
     EXPECT_EQ(room->peer(1)->_get_connection_status(), MultiplayerPeer::CONNECTION_CONNECTED);
-    EXPECT_EQ(data_envelopes_from(*room, 1), sent_before);
+    EXPECT_EQ(data_from(1), sent_before);
     // Target -1 from the client leaves nobody either; -64 reaches the host.
     EXPECT_EQ(room->driver(2).send(-1, Mode::TRANSFER_MODE_RELIABLE, 0, {3}),
               godot::ERR_INVALID_PARAMETER);
@@ -201,7 +185,7 @@ TEST_F(RoomFaults, AReliablePacketIsQueuedWholeOrNotAtAll) {
     // What this counts is the queue: the transports write nothing until a poll.
     start_connected(tiny_frames, qop::network::SendPolicy::QueueUntilPoll);
     room->pump_rounds(10);
-    const std::size_t sent_before = data_envelopes_from(*room, 2);
+    const std::size_t sent_before = data_from(2);
     // More fragments than the queue ever holds (2048 frames): refused at once.
     EXPECT_EQ(room->driver(2).send(1, Mode::TRANSFER_MODE_RELIABLE, 0, pattern_bytes(2049, 1)),
               godot::ERR_INVALID_PARAMETER);
@@ -216,7 +200,7 @@ TEST_F(RoomFaults, AReliablePacketIsQueuedWholeOrNotAtAll) {
     EXPECT_TRUE(room->received(1)[0].bytes == first);
     EXPECT_EQ(room->received(1)[1].bytes, Bytes{9});
     // Every fragment of the first packet and the last one; none of the refused one.
-    EXPECT_EQ(data_envelopes_from(*room, 2), sent_before + 1500u + 1u);
+    EXPECT_EQ(data_from(2), sent_before + 1500u + 1u);
     EXPECT_EQ(room->peer(2)->_get_connection_status(), MultiplayerPeer::CONNECTION_CONNECTED);
 }
 
@@ -242,10 +226,7 @@ TEST_F(RoomFaults, PacketsSentBeforeTheNonceWaitAndArriveInOrder) {
     for (const std::uint8_t slot : {2, 3}) {
         ASSERT_EQ(room->connect(slot), godot::OK);
     }
-    ASSERT_TRUE(room->pump_until([&] {
-        return room->peer(2)->_get_connection_status() == MultiplayerPeer::CONNECTION_CONNECTED &&
-               room->peer(3)->_get_connection_status() == MultiplayerPeer::CONNECTION_CONNECTED;
-    }));
+    ASSERT_TRUE(room->pump_until([&] { return all_connected({room->peer(2), room->peer(3)}); }));
     // A client's packets wait for the nonce, in order, within the hold's bound.
     constexpr int kHeld = 2048;
     for (int i = 0; i < kHeld; ++i) {

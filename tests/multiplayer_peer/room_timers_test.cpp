@@ -1,32 +1,21 @@
 #include <chrono>
-#include <string>
 #include <vector>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "hosted_room_fixture.hpp"
-#include "peer_wire_bytes.hpp"
 
 namespace qop::godot_adapter::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::IsEmpty;
 
 class RoomTimers : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(room.start(error)) << error;
-        ASSERT_TRUE(room.connect_all());
-        ASSERT_TRUE(room.spread_nonce());
+        ASSERT_TRUE(room.start_playing());
         room.pump_rounds(10);
     }
 
-    std::size_t pings_from(std::uint8_t slot) {
-        return envelopes_of_kind(room.relays().tcp().frames_from(slot), 0x0B).size();
-    }
+    std::size_t pings_from(std::uint8_t slot) { return room.envelopes_from(slot, kPing); }
     std::size_t announces_from_host() {
         return announces(room.relays().tcp().frames_from(1)).size();
     }
@@ -43,27 +32,13 @@ protected:
     HostedRoom room{Road::DataPlane};
 };
 
-TEST_F(RoomTimers, EveryPeerPingsTheHostRouteAtOnceAndThenEveryThirtySeconds) {
-    ASSERT_TRUE(relay_sees([&] { return pings_from(2) == 1 && pings_from(3) == 1; }));
-    const Bytes expected = {0x01, 0x0B, 0x00, 0x02, '{', '"', 't', 'r', 'a', 'n', 's', 'p',
-                            'o',  'r',  't',  '"',  ':', '"', 't', 'c', 'p', '"', '}'};
-    EXPECT_EQ(envelopes_of_kind(room.relays().tcp().frames_from(2), 0x0B).at(0), expected);
-
-    // The first pings went out before the 5 s the nonce took to spread.
-    after(24999ms);
-    EXPECT_EQ(pings_from(2), 1u);
-    after(1ms);
-    ASSERT_TRUE(relay_sees([&] { return pings_from(2) == 2 && pings_from(1) == 2; }));
-    after(29s);
-    EXPECT_EQ(pings_from(2), 2u);
-    // Nobody treats a ping as data.
-    for (const std::uint8_t slot : room.slots()) {
-        EXPECT_THAT(room.received(slot), IsEmpty());
-    }
-}
-
-TEST_F(RoomTimers, TheHostAnnouncesItsNonceEveryFiveSeconds) {
-    ASSERT_TRUE(relay_sees([&] { return announces_from_host() == 2; }));
+// The room's clock stands 5 s after the connects: the nonce took that long to spread.
+TEST_F(RoomTimers, PeersPingAtOnceThenEveryThirtySecondsAndTheHostAnnouncesEveryFive) {
+    ASSERT_TRUE(relay_sees(
+        [&] { return pings_from(2) == 1 && pings_from(3) == 1 && announces_from_host() == 2; }));
+    const Bytes ping = {0x01, 0x0B, 0x00, 0x02, '{', '"', 't', 'r', 'a', 'n', 's', 'p',
+                        'o',  'r',  't',  '"',  ':', '"', 't', 'c', 'p', '"', '}'};
+    EXPECT_EQ(envelopes_of_kind(room.relays().tcp().frames_from(2), kPing).at(0), ping);
     const Bytes announce = announces(room.relays().tcp().frames_from(1)).at(0);
     Bytes expected = {0x00, 0x01, 0x01, 0x01, 'G',  'P',  'P',  'G', 'Q', 'O', 'P',
                       'G',  0x01, 0x01, 0x02, 0x00, 0x00, 0,    0,   0,   0,   0,
@@ -78,13 +53,22 @@ TEST_F(RoomTimers, TheHostAnnouncesItsNonceEveryFiveSeconds) {
     EXPECT_EQ(announces_from_host(), 2u);
     after(1ms);
     ASSERT_TRUE(relay_sees([&] { return announces_from_host() == 3; }));
-    // Clients never announce.
+    after(19999ms);
+    EXPECT_EQ(pings_from(2), 1u);
+    after(1ms);
+    ASSERT_TRUE(relay_sees([&] { return pings_from(2) == 2 && pings_from(1) == 2; }));
+    after(29s);
+    EXPECT_EQ(pings_from(2), 2u);
+    // Nobody treats a ping or an announce as data, and clients never announce.
+    for (const std::uint8_t slot : room.slots()) {
+        EXPECT_THAT(room.received(slot), IsEmpty());
+    }
     EXPECT_THAT(announces(room.relays().tcp().frames_from(2)), IsEmpty());
 }
 
 TEST_F(RoomTimers, APartialMessageExpiresThirtySecondsAfterItsFirstFragment) {
-    ASSERT_TRUE(relay_sees([&] { return !announces(room.relays().tcp().frames_from(1)).empty(); }));
-    const std::uint64_t nonce = announced_nonce(announces(room.relays().tcp().frames_from(1))[0]);
+    ASSERT_TRUE(relay_sees([&] { return announces_from_host() > 0; }));
+    const std::uint64_t nonce = room.host_nonce();
     std::uint32_t message_id = 500;
     const auto frame_bytes = [&](std::uint32_t id, std::uint16_t index, std::uint16_t count,
                                  Bytes chunk, std::uint32_t total) {

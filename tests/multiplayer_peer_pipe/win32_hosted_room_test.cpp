@@ -16,9 +16,7 @@ TEST(Win32HostedRoom, NeedsWindowsNamedPipesAndWinsock) {
 
 #include <gmock/gmock.h>
 
-#include "godot_adapter/godot_string_conversion.hpp"
 #include "hosted_session/host_bridge_wire.hpp"
-#include "support/fake_room_relays.hpp"
 #include "support/multiplayer_peer_host.hpp"
 #include "support/test_pipe_server.hpp"
 
@@ -99,41 +97,30 @@ private:
 };
 
 TEST(Win32HostedRoom, TwoPlayersJoinThroughTheHostBridgeAndExchangePackets) {
-    qop::test::FakeRoomRelays relays(qop::test::two_player_room());
-    std::string error;
-    ASSERT_TRUE(relays.start(error)) << error;
-    auto clock = std::make_shared<qop::test::ManualMonotonicClock>();
-    MultiplayerPeerHost host;
-    ASSERT_TRUE(host.loaded());
+    TwoPlayerRoom room;
+    ASSERT_TRUE(room.start());
+    MultiplayerPeerHost& host = room.host;
 
     std::vector<std::unique_ptr<SeatBridge> > bridges;
     std::vector<QOPMultiplayerPeer*> peers;
     std::vector<godot_standin::MultiplayerDriver> drivers(2);
     for (const std::uint8_t slot : {1, 2}) {
-        bridges.push_back(std::make_unique<SeatBridge>(relays, slot));
+        bridges.push_back(std::make_unique<SeatBridge>(room.relays, slot));
         ASSERT_TRUE(bridges.back()->listening());
         // The operating system's pipes and sockets; only the timers run on a test clock.
-        peers.push_back(host.new_peer(test_peer_seams(clock)));
-        godot::Dictionary bootstrap;
-        bootstrap["launch_ticket"] = "ticket";
-        bootstrap["bootstrap_endpoint"] = to_godot_string(bridges.back()->bootstrap_name());
-        bootstrap["bootstrap_secret"] = "secret";
-        std::vector<godot::Variant> arguments;
-        arguments.emplace_back(bootstrap);
-        ASSERT_EQ(
-            static_cast<int64_t>(host.call(peers.back(), "connect_from_bootstrap", arguments)),
-            godot::OK);
+        peers.push_back(room.new_peer());
+        ASSERT_EQ(host.connect_bootstrap(
+                      peers.back(),
+                      bootstrap_context("ticket", bridges.back()->bootstrap_name(), "secret")),
+                  godot::OK);
         ASSERT_TRUE(drivers[slot - 1].assign(peers.back()));
     }
     std::vector<std::vector<godot_standin::ReceivedPacket> > received;
     const auto poll = [&](const std::function<bool()>& done) {
         return poll_until({&drivers[0], &drivers[1]}, received, done, 20000ms);
     };
-    ASSERT_TRUE(poll([&] {
-        return peers[0]->_get_connection_status() == MultiplayerPeer::CONNECTION_CONNECTED &&
-               peers[1]->_get_connection_status() == MultiplayerPeer::CONNECTION_CONNECTED;
-    })) << host.last_error(peers[0])
-        << " / " << host.last_error(peers[1]);
+    ASSERT_TRUE(poll([&] { return all_connected(peers); }))
+        << host.last_error(peers[0]) << " / " << host.last_error(peers[1]);
     for (auto& bridge : bridges) {
         EXPECT_TRUE(bridge->finish());
     }
@@ -144,7 +131,7 @@ TEST(Win32HostedRoom, TwoPlayersJoinThroughTheHostBridgeAndExchangePackets) {
     const Bytes from_client = {'u', 'p'};
     ASSERT_EQ(drivers[1].send(1, MultiplayerPeer::TRANSFER_MODE_RELIABLE, 3, from_client),
               godot::OK);
-    clock->advance(5s);
+    room.clock->advance(5s);
     ASSERT_TRUE(poll([&] { return !received[0].empty(); }));
     EXPECT_EQ(received[0][0].bytes, from_client);
     EXPECT_EQ(received[0][0].peer, 2);

@@ -7,7 +7,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "support/fake_room_relays.hpp"
 #include "support/multiplayer_peer_host.hpp"
 
 namespace qop::godot_adapter::testing {
@@ -17,32 +16,27 @@ using namespace std::chrono_literals;
 using godot::MultiplayerPeer;
 
 TEST(PeerHandOver, TwoPlayersConnectWhilePollingAndExchangeAPacketRepeatedly) {
-    qop::test::FakeRoomRelays relays(qop::test::two_player_room());
-    std::string error;
-    ASSERT_TRUE(relays.start(error)) << error;
-    auto clock = std::make_shared<qop::test::ManualMonotonicClock>();
-    MultiplayerPeerHost host;
-    ASSERT_TRUE(host.loaded());
-    QOPMultiplayerPeer* peers[] = {host.new_peer(test_peer_seams(clock)),
-                                   host.new_peer(test_peer_seams(clock))};
+    TwoPlayerRoom room;
+    ASSERT_TRUE(room.start());
+    MultiplayerPeerHost& host = room.host;
+    const std::vector<QOPMultiplayerPeer*> peers = {room.new_peer(), room.new_peer()};
     const char* players[] = {"host-player", "player-two"};
 
     for (int round = 0; round < 5; ++round) {
         SCOPED_TRACE(round);
         godot_standin::MultiplayerDriver drivers[2];
         for (int i = 0; i < 2; ++i) {
-            ASSERT_EQ(host.connect_data_plane(peers[i], relays.context_for(players[i])), godot::OK);
+            ASSERT_EQ(host.connect_data_plane(peers[i], room.relays.context_for(players[i])),
+                      godot::OK);
             ASSERT_TRUE(drivers[i].assign(peers[i]));
         }
         std::vector<std::vector<godot_standin::ReceivedPacket>> received;
-        ASSERT_TRUE(poll_until({&drivers[0], &drivers[1]}, received, [&] {
-            return peers[0]->_get_connection_status() == MultiplayerPeer::CONNECTION_CONNECTED &&
-                   peers[1]->_get_connection_status() == MultiplayerPeer::CONNECTION_CONNECTED;
-        }));
+        ASSERT_TRUE(
+            poll_until({&drivers[0], &drivers[1]}, received, [&] { return all_connected(peers); }));
         // The client's packet waits for the host's next announce.
         ASSERT_EQ(drivers[1].send(1, MultiplayerPeer::TRANSFER_MODE_RELIABLE, 0, {7, 7}),
                   godot::OK);
-        clock->advance(5s);
+        room.clock->advance(5s);
         ASSERT_TRUE(
             poll_until({&drivers[0], &drivers[1]}, received, [&] { return !received[0].empty(); }));
         EXPECT_EQ(received[0][0].bytes, (std::vector<uint8_t>{7, 7}));

@@ -35,14 +35,6 @@ namespace wire = qop::test::wire;
 // for a host-bridge reply), generous for a loaded machine under a sanitizer.
 constexpr auto kPrompt = 2s;
 
-std::string descriptor(std::uint16_t tcp_port, std::uint16_t udp_port, const std::string& token) {
-    return R"({"version":1,"token":")" + token +
-           R"(","expiresAtUnixSeconds":4102444800,"transports":{"tcp":{"host":"127.0.0.1","port":)" +
-           std::to_string(tcp_port) +
-           R"(,"frameMaxBytes":65536},"rawUdp":{"host":"127.0.0.1","port":)" +
-           std::to_string(udp_port) + R"(,"payloadMaxBytes":1200}}})";
-}
-
 // One connect whose worker stops in a known step because its server never answers.
 class Scenario {
 public:
@@ -78,11 +70,7 @@ public:
     }
 
     int64_t start(MultiplayerPeerHost& host, QOPMultiplayerPeer* peer) override {
-        godot::Dictionary bootstrap;
-        bootstrap["launch_ticket"] = "ticket";
-        bootstrap["bootstrap_endpoint"] = "boot";
-        bootstrap["bootstrap_secret"] = "secret";
-        return static_cast<int64_t>(host.call(peer, "connect_from_bootstrap", {bootstrap}));
+        return host.connect_bootstrap(peer, bootstrap_context("ticket", "boot", "secret"));
     }
 
     bool reached() override {
@@ -106,49 +94,49 @@ private:
     std::shared_ptr<ScriptedPipeServer> room_ = std::make_shared<ScriptedPipeServer>();
 };
 
-// The data-plane road whose TCP relay accepts and never answers the handshake.
-class SilentTcpScenario : public Scenario {
+// The data-plane road to the fake relays; where `silent` says, the descriptor
+// leads to a relay that never answers instead: its TCP relay accepts and
+// never answers the handshake, or its UDP relay never answers the hello.
+class DataPlaneScenario : public Scenario {
 public:
-    int64_t start(MultiplayerPeerHost& host, QOPMultiplayerPeer* peer) override {
-        godot::Dictionary context = relays_.context_for("player-two");
-        context["sdk_descriptor_json"] = to_godot_string(descriptor(tcp_.port(), 9, "tok-two"));
-        return host.connect_data_plane(peer, context);
+    enum class Silent { Nobody, Tcp, Udp };
+
+    // `tcp_port`: a TCP relay elsewhere that never answers.
+    explicit DataPlaneScenario(Silent silent, std::uint16_t tcp_port = 0)
+        : silent_(silent), relays_(options(tcp_port)) {
+        relays_.start(error_);
     }
-    bool reached() override { return tcp_.wait_for_bytes(10s); }
 
-private:
-    qop::test::FakeRoomRelays relays_;
-    qop::test::MuteTcpListener tcp_;
-};
-
-// The data-plane road whose TCP relay answers and whose UDP relay never does.
-class SilentUdpScenario : public Scenario {
-public:
-    SilentUdpScenario() { relays_.start(error_); }
-    int64_t start(MultiplayerPeerHost& host, QOPMultiplayerPeer* peer) override {
-        godot::Dictionary context = relays_.context_for("player-two");
-        context["sdk_descriptor_json"] =
-            to_godot_string(descriptor(relays_.tcp().port(), udp_.port(), "tok-two"));
-        return host.connect_data_plane(peer, context);
-    }
-    bool reached() override { return relays_.tcp().wait_for_players(1, 10s); }
-
-private:
-    std::string error_;
-    qop::test::FakeRoomRelays relays_;
-    qop::test::MuteUdpPort udp_;
-};
-
-// A room that answers everything: the worker may be anywhere, or done.
-class AnswersEverythingScenario : public Scenario {
-public:
-    AnswersEverythingScenario() { relays_.start(error_); }
     int64_t start(MultiplayerPeerHost& host, QOPMultiplayerPeer* peer) override {
         return host.connect_data_plane(peer, relays_.context_for("player-two"));
     }
-    bool reached() override { return true; }
+
+    bool reached() override {
+        switch (silent_) {
+            case Silent::Tcp:
+                return mute_tcp_.wait_for_bytes(10s);
+            case Silent::Udp:
+                return relays_.tcp().wait_for_players(1, 10s);
+            case Silent::Nobody:
+                break;
+        }
+        return true;  // the worker may be anywhere, or done
+    }
 
 private:
+    qop::test::FakeRoomOptions options(std::uint16_t tcp_port) const {
+        qop::test::FakeRoomOptions room;
+        room.descriptor_tcp_port = silent_ == Silent::Tcp ? mute_tcp_.port() : tcp_port;
+        room.descriptor_udp_port = silent_ == Silent::Udp ? mute_udp_.port() : 0;
+        if (room.descriptor_tcp_port != 0) {
+            room.descriptor_udp_port = 9;  // never reached
+        }
+        return room;
+    }
+
+    const Silent silent_;
+    qop::test::MuteTcpListener mute_tcp_;
+    qop::test::MuteUdpPort mute_udp_;
     std::string error_;
     qop::test::FakeRoomRelays relays_;
 };
@@ -162,14 +150,15 @@ struct PhaseCase {
 
 const std::vector<PhaseCase>& phases() {
     using Step = PipeScenario::Step;
+    using Silent = DataPlaneScenario::Silent;
     static const std::vector<PhaseCase> cases = {
         {"pipe_open", [] { return std::make_unique<PipeScenario>(Step::PipeOpen); }},
         {"bootstrap", [] { return std::make_unique<PipeScenario>(Step::Bootstrap); }},
         {"attach", [] { return std::make_unique<PipeScenario>(Step::Attach); }},
         {"data_plane", [] { return std::make_unique<PipeScenario>(Step::DataPlane); }},
-        {"tcp_handshake", [] { return std::make_unique<SilentTcpScenario>(); }},
-        {"udp_handshake", [] { return std::make_unique<SilentUdpScenario>(); }},
-        {"anywhere", [] { return std::make_unique<AnswersEverythingScenario>(); }},
+        {"tcp_handshake", [] { return std::make_unique<DataPlaneScenario>(Silent::Tcp); }},
+        {"udp_handshake", [] { return std::make_unique<DataPlaneScenario>(Silent::Udp); }},
+        {"anywhere", [] { return std::make_unique<DataPlaneScenario>(Silent::Nobody); }},
     };
     return cases;
 }
@@ -238,35 +227,16 @@ TEST_P(PeerLifecycle, EndsPromptlyWhileTheRelayDropsTheConnectRequest) {
     if (!listener.full()) {
         GTEST_SKIP() << "this system answers every connection request";
     }
-    class UnansweredScenario : public Scenario {
-    public:
-        explicit UnansweredScenario(std::uint16_t port) : port_(port) {}
-        int64_t start(MultiplayerPeerHost& host, QOPMultiplayerPeer* peer) override {
-            godot::Dictionary context = relays_.context_for("player-two");
-            context["sdk_descriptor_json"] = to_godot_string(descriptor(port_, 9, "tok-two"));
-            return host.connect_data_plane(peer, context);
-        }
-        bool reached() override { return true; }
-
-    private:
-        std::uint16_t port_;
-        qop::test::FakeRoomRelays relays_;
-    } scenario(listener.port());
+    DataPlaneScenario scenario(DataPlaneScenario::Silent::Nobody, listener.port());
     end_during(scenario);
 }
+
+const char* const kEndingNames[] = {"Close", "FailConnection", "Destructor"};
 
 INSTANTIATE_TEST_SUITE_P(Endings, PeerLifecycle,
                          ::testing::Values(Ending::Close, Ending::Fail, Ending::Destroy),
                          [](const ::testing::TestParamInfo<Ending>& info) {
-                             switch (info.param) {
-                                 case Ending::Close:
-                                     return "Close";
-                                 case Ending::Fail:
-                                     return "FailConnection";
-                                 case Ending::Destroy:
-                                     return "Destructor";
-                             }
-                             return "";
+                             return std::string(kEndingNames[static_cast<int>(info.param)]);
                          });
 
 }  // namespace

@@ -41,9 +41,13 @@ bool FakeRoomRelays::start(std::string& error) {
 std::string FakeRoomRelays::descriptor_json(const std::string& token) const {
     return R"({"version":1,"token":")" + token + R"(","expiresAtUnixSeconds":)" +
            std::to_string(options_.expires_at_unix_seconds) +
-           R"(,"transports":{"tcp":{"host":"127.0.0.1","port":)" + std::to_string(tcp_->port()) +
+           R"(,"transports":{"tcp":{"host":"127.0.0.1","port":)" +
+           std::to_string(options_.descriptor_tcp_port != 0 ? options_.descriptor_tcp_port
+                                                            : tcp_->port()) +
            R"(,"frameMaxBytes":)" + std::to_string(options_.tcp_frame_max_bytes) +
-           R"(},"rawUdp":{"host":"127.0.0.1","port":)" + std::to_string(udp_->port()) +
+           R"(},"rawUdp":{"host":"127.0.0.1","port":)" +
+           std::to_string(options_.descriptor_udp_port != 0 ? options_.descriptor_udp_port
+                                                            : udp_->port()) +
            R"(,"payloadMaxBytes":)" +
            std::to_string(options_.descriptor_udp_payload_max_bytes != 0
                               ? options_.descriptor_udp_payload_max_bytes

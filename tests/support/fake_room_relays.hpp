@@ -29,6 +29,10 @@ struct FakeRoomOptions {
     std::uint32_t tcp_frame_max_bytes = 65536;
     std::uint32_t descriptor_udp_payload_max_bytes = 0;  // 0: the relay's limit
     std::int64_t expires_at_unix_seconds = 4102444800;   // 2100-01-01
+    // Where the descriptors lead instead of the relays (a relay that never
+    // answers, say); 0: the relays.
+    std::uint16_t descriptor_tcp_port = 0;
+    std::uint16_t descriptor_udp_port = 0;
 };
 
 // The host and one other player.

@@ -54,12 +54,52 @@ godot::Variant MultiplayerPeerHost::call(QOPMultiplayerPeer* peer, const std::st
     return engine_.call(peer, method, arguments);
 }
 
-int64_t MultiplayerPeerHost::connect_data_plane(QOPMultiplayerPeer* peer,
-                                                const godot::Dictionary& context) {
+namespace {
+
+int64_t call_connect(MultiplayerPeerHost& host, QOPMultiplayerPeer* peer, const char* method,
+                     const godot::Dictionary& argument) {
     // Built one by one: GCC misreads a braced list of one Dictionary here.
     std::vector<godot::Variant> arguments;
-    arguments.emplace_back(context);
-    return static_cast<int64_t>(call(peer, "connect_from_data_plane", arguments));
+    arguments.emplace_back(argument);
+    return static_cast<int64_t>(host.call(peer, method, arguments));
+}
+
+}  // namespace
+
+int64_t MultiplayerPeerHost::connect_data_plane(QOPMultiplayerPeer* peer,
+                                                const godot::Dictionary& context) {
+    return call_connect(*this, peer, "connect_from_data_plane", context);
+}
+
+int64_t MultiplayerPeerHost::connect_bootstrap(QOPMultiplayerPeer* peer,
+                                               const godot::Dictionary& bootstrap) {
+    return call_connect(*this, peer, "connect_from_bootstrap", bootstrap);
+}
+
+::testing::AssertionResult TwoPlayerRoom::start() {
+    std::string error;
+    if (!relays.start(error)) {
+        return ::testing::AssertionFailure() << error;
+    }
+    if (!host.loaded()) {
+        return ::testing::AssertionFailure() << "the library did not load";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+bool all_connected(const std::vector<QOPMultiplayerPeer*>& peers) {
+    return std::all_of(peers.begin(), peers.end(), [](QOPMultiplayerPeer* peer) {
+        return peer->_get_connection_status() == godot::MultiplayerPeer::CONNECTION_CONNECTED;
+    });
+}
+
+godot::Dictionary bootstrap_context(const std::string& ticket, const std::string& endpoint,
+                                    const std::string& secret) {
+    godot::Dictionary bootstrap;
+    bootstrap["launch_ticket"] = to_godot_string(ticket);
+    bootstrap["bootstrap_endpoint"] = to_godot_string(endpoint);
+    bootstrap["bootstrap_secret"] = to_godot_string(secret);
+    return bootstrap;
 }
 
 std::string MultiplayerPeerHost::last_error(QOPMultiplayerPeer* peer) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <godot_cpp/variant/dictionary.hpp>
 #include <godot_cpp/variant/variant.hpp>
 #include <godot_standin/engine_host.hpp>
@@ -19,6 +20,7 @@
 
 #include "godot_adapter/multiplayer_peer_seams.hpp"
 #include "godot_adapter/qop_multiplayer_peer.hpp"
+#include "support/fake_room_relays.hpp"
 #include "support/manual_monotonic_clock.hpp"
 
 namespace qop::godot_adapter::testing {
@@ -42,6 +44,7 @@ public:
     godot::Variant call(QOPMultiplayerPeer* peer, const std::string& method,
                         const std::vector<godot::Variant>& arguments = {});
     int64_t connect_data_plane(QOPMultiplayerPeer* peer, const godot::Dictionary& context);
+    int64_t connect_bootstrap(QOPMultiplayerPeer* peer, const godot::Dictionary& bootstrap);
     std::string last_error(QOPMultiplayerPeer* peer);
 
     // The ids `peer` emitted with `signal`, in order.
@@ -54,6 +57,26 @@ private:
     bool loaded_ = false;
     std::vector<QOPMultiplayerPeer*> peers_;
 };
+
+// The host and one player of a room on loopback relays, their peers made with
+// test seams on one manual clock.
+struct TwoPlayerRoom {
+    // Starts the relays; fails when they or the library do not come up.
+    ::testing::AssertionResult start();
+    QOPMultiplayerPeer* new_peer() { return host.new_peer(test_peer_seams(clock)); }
+
+    qop::test::FakeRoomRelays relays{qop::test::two_player_room()};
+    std::shared_ptr<qop::test::ManualMonotonicClock> clock =
+        std::make_shared<qop::test::ManualMonotonicClock>();
+    MultiplayerPeerHost host;
+};
+
+// True when every peer is connected.
+bool all_connected(const std::vector<QOPMultiplayerPeer*>& peers);
+
+// What a game passes to connect_from_bootstrap.
+godot::Dictionary bootstrap_context(const std::string& ticket, const std::string& endpoint,
+                                    const std::string& secret);
 
 // Polls each driver in turn (one engine frame each) until `done` holds or the
 // limit passes; the packets read meanwhile are appended per driver.

@@ -28,8 +28,7 @@ FakeTcpRelayOptions one_seat_room() {
     return options;
 }
 
-// One silent relay for one cycle, and the sign that the connect has reached
-// the phase under test.
+// One silent relay for one cycle, and the sign that the connect reached the phase.
 struct Silence {
     std::shared_ptr<void> relay;
     TransportEndpoint endpoint;
@@ -37,7 +36,7 @@ struct Silence {
 };
 
 struct Phase {
-    const char* name;  // also the test's name
+    const char* name;
     int cycles;
     std::function<bool(Silence&)> make;  // false: this system cannot stage the phase
 };
@@ -92,12 +91,10 @@ TEST_P(TcpTransportCancelIn, ThePhaseEndsPromptlyAtARandomPoint) {
         if (!phase.make(silence)) {
             GTEST_SKIP() << "this system answers every connection request";
         }
-        const CancelledConnect outcome = cancel_connect_when(
-            *transport, silence.endpoint, silence.reached, random_delay(random, milliseconds(40)));
-        EXPECT_FALSE(outcome.connected) << "cycle " << cycle;
-        EXPECT_EQ(outcome.error, kCancelled) << "cycle " << cycle;
-        EXPECT_LT(outcome.after_cancel, kPromptCancelLimit) << "cycle " << cycle;
-        EXPECT_EQ(transport->state(), network::TransportState::Failed);
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        expect_cancelled_promptly(cancel_connect_when(*transport, silence.endpoint, silence.reached,
+                                                      random_delay(random, milliseconds(40))),
+                                  *transport, kCancelled);
         // The next connect must not inherit the cancel.
         transport->close();
     }
@@ -113,15 +110,8 @@ TEST(TcpTransportCancel, ACancelHoldsForEveryConnectUntilClose) {
     std::string error;
     ASSERT_TRUE(relay.start(error)) << error;
     auto transport = network::make_tcp_transport();
-    transport->cancel();
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        EXPECT_FALSE(transport->connect(relay.endpoint("tok-host"), error));
-        EXPECT_EQ(error, kCancelled);
-        EXPECT_EQ(transport->state(), network::TransportState::Failed);
-    }
-    EXPECT_TRUE(relay.handshakes().empty());
-    transport->close();
-    EXPECT_TRUE(transport->connect(relay.endpoint("tok-host"), error)) << error;
+    expect_cancel_holds_until_close(*transport, relay.endpoint("tok-host"), kCancelled,
+                                    [&] { return relay.handshakes().empty(); });
 }
 
 }  // namespace

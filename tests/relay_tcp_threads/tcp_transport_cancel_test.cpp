@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "relay_tcp/tcp_test_room.hpp"
 #include "support/fake_silent_relays.hpp"
-#include "support/fake_tcp_relay.hpp"
 #include "support/transport_cancel_probe.hpp"
 
 namespace qop::test {
@@ -20,12 +20,6 @@ TransportEndpoint loopback_endpoint(std::uint16_t port, std::string token = "tok
     endpoint.port = port;
     endpoint.token = std::move(token);
     return endpoint;
-}
-
-FakeTcpRelayOptions one_seat_room() {
-    FakeTcpRelayOptions options;
-    options.room = {{"tok-host", "host-id", 1}};
-    return options;
 }
 
 // One silent relay for one cycle, and the sign that the connect reached the phase.
@@ -66,14 +60,14 @@ const Phase kPhases[] = {
      }},
     {"AcknowledgementThatNeverComes", 10,
      [](Silence& silence) {
-         auto options = one_seat_room();
+         auto options = three_seat_room();
          options.ack_delay = std::chrono::seconds(60);
          silence = relay_silence(options);
          return true;
      }},
     {"AcknowledgementTrickledAByteAtATime", 10,
      [](Silence& silence) {
-         auto options = one_seat_room();
+         auto options = three_seat_room();
          options.ack_trickle_interval = milliseconds(15);
          silence = relay_silence(options);
          return true;
@@ -106,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(EveryPhase, TcpTransportCancelIn, ::testing::ValuesIn(k
                          });
 
 TEST(TcpTransportCancel, ACancelHoldsForEveryConnectUntilClose) {
-    FakeTcpRelay relay(one_seat_room());
+    FakeTcpRelay relay(three_seat_room());
     std::string error;
     ASSERT_TRUE(relay.start(error)) << error;
     auto transport = network::make_tcp_transport();

@@ -64,8 +64,8 @@ inline void expect_cancelled_promptly(const CancelledConnect& outcome,
     EXPECT_EQ(transport.state(), network::TransportState::Failed);
 }
 
-// A cancel before any connect fails every connect with `cancelled`, untouched
-// relay included, until close() lets the next one through.
+// A cancel before any connect fails every connect with `cancelled`, with no
+// byte to the relay, until close() lets the next one through.
 inline void expect_cancel_holds_until_close(network::NetworkTransport& transport,
                                             const network::TransportEndpoint& endpoint,
                                             const std::string& cancelled,

@@ -9,26 +9,27 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// Writes one command that the desktop never answers, then closes the pipe
-// with every later connect meeting `away`. Returns the command's id.
-std::string leave_a_command_pending(SessionHarness& h, const DesktopAttachOptions& options,
-                                    const ConnectBehaviour& away) {
-    h.desktop->set_command_handler(ignore_commands());
-    EXPECT_TRUE(h.start_and_attach(options));
-    const std::string id = h.client->submit_command(1, 0, "", "", {});
-    EXPECT_TRUE(wait_until([&] { return h.desktop->command_requests().size() == 1; }));
-    h.desktop->set_connect_behaviour(away);
-    EXPECT_TRUE(h.desktop->close_pipe());
-    return id;
+// Every connect after the pipe closed meets a desktop that has gone away.
+ConnectBehaviour refused_connects() {
+    return ConnectBehaviour::refuse(
+        make_session_required_error("Timed out connecting to the desktop session pipe"));
+}
+
+// A retry wait of a minute on a clock that moves only by hand.
+DesktopSessionTiming minute_retry_wait(ManualClock& clock) {
+    DesktopSessionTiming timing = fast_timing();
+    timing.now = clock.reader();
+    timing.retry_wait_ms = 60000;
+    return timing;
 }
 
 std::size_t index_of_completion(const Events& events, const std::string& id) {
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        if (events[i].kind == Kind::CommandCompleted && events[i].result.request_id == id) {
-            return i;
-        }
-    }
-    return events.size();
+    return static_cast<std::size_t>(std::find_if(events.begin(), events.end(),
+                                                 [&](const DesktopSessionEvent& e) {
+                                                     return e.kind == Kind::CommandCompleted &&
+                                                            e.result.request_id == id;
+                                                 }) -
+                                    events.begin());
 }
 
 TEST(DesktopSessionAway, PendingCommandExpiresWhileNoSessionIsAttached) {
@@ -41,10 +42,7 @@ TEST(DesktopSessionAway, PendingCommandExpiresWhileNoSessionIsAttached) {
     const std::vector<Case> cases = {
         // The retry wait (a minute on the test's clock) wakes for the
         // command's deadline and lets it expire without ending early.
-        {"retry wait",
-         ConnectBehaviour::refuse(
-             make_session_required_error("Timed out connecting to the desktop session pipe")),
-         true, ConnectionState::RETRY_WAIT},
+        {"retry wait", refused_connects(), true, ConnectionState::RETRY_WAIT},
         // A connect that would wait the whole attach time-out for an absent
         // desktop is cut at the command's deadline and then goes on.
         {"connecting", ConnectBehaviour::absent(), false, ConnectionState::CONNECTING},
@@ -53,18 +51,18 @@ TEST(DesktopSessionAway, PendingCommandExpiresWhileNoSessionIsAttached) {
         SCOPED_TRACE(c.name);
         ManualClock clock;
         DesktopSessionTiming timing = fast_timing();
+        timing.retry_wait_ms = 1;
         DesktopAttachOptions options = test_options();
         options.attach_timeout_ms = 60000;
-        if (c.hand_moved_clock) {
-            timing.now = clock.reader();
-            timing.retry_wait_ms = 60000;
-            options.command_timeout_ms = 200;
-        } else {
-            timing.retry_wait_ms = 1;
-            options.command_timeout_ms = 500;
-        }
-        SessionHarness h(timing);
-        const std::string id = leave_a_command_pending(h, options, c.away);
+        options.command_timeout_ms = c.hand_moved_clock ? 200 : 500;
+        SessionHarness h(c.hand_moved_clock ? minute_retry_wait(clock) : timing);
+        // One command the desktop never answers, then the pipe closes.
+        h.desktop->set_command_handler(ignore_commands());
+        ASSERT_TRUE(h.start_and_attach(options));
+        const std::string id = h.client->submit_command(1, 0, "", "", {});
+        ASSERT_TRUE(wait_until([&] { return h.desktop->command_requests().size() == 1; }));
+        h.desktop->set_connect_behaviour(c.away);
+        ASSERT_TRUE(h.desktop->close_pipe());
         if (c.hand_moved_clock) {
             ASSERT_TRUE(h.wait_for_state(ConnectionState::RETRY_WAIT));
             // The clock has not moved: the command is not due yet.
@@ -102,12 +100,9 @@ TEST(DesktopSessionAway, CommandLeftUnwrittenExpiresWhileNoSessionIsAttached) {
     // it: the second is never written while the desktop stays away, and must
     // still time out.
     ManualClock clock;
-    DesktopSessionTiming timing = fast_timing();
-    timing.now = clock.reader();
-    timing.retry_wait_ms = 60000;
     DesktopAttachOptions options = test_options();
     options.command_timeout_ms = 200;
-    SessionHarness h(timing);
+    SessionHarness h(minute_retry_wait(clock));
     std::atomic<bool> second_accepted{false};
     h.desktop->set_write_policy([&](const WriteContext& w) {
         if (w.write_index == 0) {
@@ -117,8 +112,7 @@ TEST(DesktopSessionAway, CommandLeftUnwrittenExpiresWhileNoSessionIsAttached) {
         return WriteBehaviour::fail(make_session_required_error("Pipe went away"));
     });
     ASSERT_TRUE(h.start_and_attach(options));
-    h.desktop->set_connect_behaviour(ConnectBehaviour::refuse(
-        make_session_required_error("Timed out connecting to the desktop session pipe")));
+    h.desktop->set_connect_behaviour(refused_connects());
     const std::string first = h.client->submit_command(1, 0, "", "", {});
     const std::string second = h.client->submit_command(1, 0, "", "", {});
     ASSERT_FALSE(second.empty());

@@ -13,6 +13,10 @@ namespace {
 
 using std::chrono::milliseconds;
 
+network::ConnectLimits handshake_limits() {
+    return network::connect_limits_within(network::kRelayHandshakeDeadline);
+}
+
 addrinfo stream_entry(sockaddr_in& address, addrinfo* next) {
     addrinfo entry{};
     entry.ai_family = AF_INET;
@@ -37,8 +41,8 @@ TEST(RelaySocket, TheLastAddressThatAcceptsIsTheOneConnected) {
     addrinfo middle = stream_entry(also_refusing, &last);
     addrinfo first = stream_entry(refusing, &middle);
 
-    const network::SocketHandle socket = network::connect_first_address(
-        &first, network::connect_limits_within(network::kRelayHandshakeDeadline), error);
+    const network::SocketHandle socket =
+        network::connect_first_address(&first, handshake_limits(), error);
     ASSERT_NE(socket, network::kInvalidSocket) << error;
     sockaddr_in peer{};
     socklen_t length = sizeof(peer);
@@ -47,9 +51,7 @@ TEST(RelaySocket, TheLastAddressThatAcceptsIsTheOneConnected) {
     network::close_socket(socket);
 
     addrinfo only_refusing = stream_entry(refusing, nullptr);
-    EXPECT_EQ(network::connect_first_address(
-                  &only_refusing, network::connect_limits_within(network::kRelayHandshakeDeadline),
-                  error),
+    EXPECT_EQ(network::connect_first_address(&only_refusing, handshake_limits(), error),
               network::kInvalidSocket);
     EXPECT_EQ(error, "Transport connection failed");
 }
@@ -81,14 +83,14 @@ std::vector<addrinfo> stream_chain(std::vector<sockaddr_in>& addresses) {
     return entries;
 }
 
-TEST(RelaySocket, AddressesThatNeverAnswerShareOneDeadline) {
+TEST(RelaySocket, AddressesThatNeverAnswerShareOneDeadlineAndLeaveTimeForTheNextOne) {
     ASSERT_TRUE(network::start_socket_library());
     const UnansweringTcpListener silent;
     if (!silent.full()) {
         GTEST_SKIP() << "this system answers every connection request";
     }
-    std::vector<sockaddr_in> addresses(8, loopback_address("127.0.0.1", silent.port()));
-    std::vector<addrinfo> entries = stream_chain(addresses);
+    std::vector<sockaddr_in> all_silent(8, loopback_address("127.0.0.1", silent.port()));
+    std::vector<addrinfo> entries = stream_chain(all_silent);
     std::string error;
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(network::connect_first_address(
@@ -97,20 +99,12 @@ TEST(RelaySocket, AddressesThatNeverAnswerShareOneDeadline) {
     EXPECT_EQ(error, "Transport connection failed");
     // The deadline once per address would be 3.2 s.
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
-}
 
-TEST(RelaySocket, AnAddressThatNeverAnswersLeavesTimeForTheNextOne) {
-    ASSERT_TRUE(network::start_socket_library());
-    const UnansweringTcpListener silent;
-    if (!silent.full()) {
-        GTEST_SKIP() << "this system answers every connection request";
-    }
     FakeTcpRelay relay(three_seat_room());
-    std::string error;
     ASSERT_TRUE(relay.start(error)) << error;
-    std::vector<sockaddr_in> addresses = {loopback_address("127.0.0.1", silent.port()),
-                                          loopback_address("127.0.0.1", relay.port())};
-    std::vector<addrinfo> entries = stream_chain(addresses);
+    std::vector<sockaddr_in> silent_first = {loopback_address("127.0.0.1", silent.port()),
+                                             loopback_address("127.0.0.1", relay.port())};
+    entries = stream_chain(silent_first);
     const network::SocketHandle socket = network::connect_first_address(
         entries.data(), network::connect_limits_within(milliseconds(1200)), error);
     ASSERT_NE(socket, network::kInvalidSocket) << error;
@@ -134,9 +128,8 @@ TEST(RelaySocket, LocalhostResolvesAndConnects) {
     ASSERT_TRUE(relay.start(error)) << error;
     network::TransportEndpoint endpoint = relay.endpoint("tok-host");
     endpoint.host = "localhost";
-    const network::SocketHandle socket = network::open_socket(
-        endpoint, SOCK_STREAM, IPPROTO_TCP,
-        network::connect_limits_within(network::kRelayHandshakeDeadline), error);
+    const network::SocketHandle socket =
+        network::open_socket(endpoint, SOCK_STREAM, IPPROTO_TCP, handshake_limits(), error);
     ASSERT_NE(socket, network::kInvalidSocket) << error;
     network::close_socket(socket);
 }
@@ -150,9 +143,8 @@ TEST(RelaySocket, AHostNameWithAnEmbeddedNulIsNotResolved) {
     network::TransportEndpoint endpoint = relay.endpoint("tok-host");
     constexpr char kCutShort[] = "127.0.0.1\0.elsewhere.example";
     endpoint.host = std::string(kCutShort, sizeof(kCutShort) - 1);
-    const network::SocketHandle socket = network::open_socket(
-        endpoint, SOCK_STREAM, IPPROTO_TCP,
-        network::connect_limits_within(network::kRelayHandshakeDeadline), error);
+    const network::SocketHandle socket =
+        network::open_socket(endpoint, SOCK_STREAM, IPPROTO_TCP, handshake_limits(), error);
     if (socket != network::kInvalidSocket) {
         network::close_socket(socket);
     }

@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "relay_tcp/tcp_test_room.hpp"
 #include "support/fake_silent_relays.hpp"
-#include "support/fake_tcp_relay.hpp"
 #include "support/transport_cancel_probe.hpp"
 
 namespace qop::test {
@@ -22,14 +22,7 @@ TransportEndpoint loopback_endpoint(std::uint16_t port, std::string token = "tok
     return endpoint;
 }
 
-FakeTcpRelayOptions one_seat_room() {
-    FakeTcpRelayOptions options;
-    options.room = {{"tok-host", "host-id", 1}};
-    return options;
-}
-
-// One silent relay for one cycle, and the sign that the connect has reached
-// the phase under test.
+// One silent relay for one cycle, and the sign that the connect reached the phase.
 struct Silence {
     std::shared_ptr<void> relay;
     TransportEndpoint endpoint;
@@ -37,7 +30,7 @@ struct Silence {
 };
 
 struct Phase {
-    const char* name;  // also the test's name
+    const char* name;
     int cycles;
     std::function<bool(Silence&)> make;  // false: this system cannot stage the phase
 };
@@ -67,14 +60,14 @@ const Phase kPhases[] = {
      }},
     {"AcknowledgementThatNeverComes", 10,
      [](Silence& silence) {
-         auto options = one_seat_room();
+         auto options = three_seat_room();
          options.ack_delay = std::chrono::seconds(60);
          silence = relay_silence(options);
          return true;
      }},
     {"AcknowledgementTrickledAByteAtATime", 10,
      [](Silence& silence) {
-         auto options = one_seat_room();
+         auto options = three_seat_room();
          options.ack_trickle_interval = milliseconds(15);
          silence = relay_silence(options);
          return true;
@@ -92,12 +85,10 @@ TEST_P(TcpTransportCancelIn, ThePhaseEndsPromptlyAtARandomPoint) {
         if (!phase.make(silence)) {
             GTEST_SKIP() << "this system answers every connection request";
         }
-        const CancelledConnect outcome = cancel_connect_when(
-            *transport, silence.endpoint, silence.reached, random_delay(random, milliseconds(40)));
-        EXPECT_FALSE(outcome.connected) << "cycle " << cycle;
-        EXPECT_EQ(outcome.error, kCancelled) << "cycle " << cycle;
-        EXPECT_LT(outcome.after_cancel, kPromptCancelLimit) << "cycle " << cycle;
-        EXPECT_EQ(transport->state(), network::TransportState::Failed);
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        expect_cancelled_promptly(cancel_connect_when(*transport, silence.endpoint, silence.reached,
+                                                      random_delay(random, milliseconds(40))),
+                                  *transport, kCancelled);
         // The next connect must not inherit the cancel.
         transport->close();
     }
@@ -109,19 +100,12 @@ INSTANTIATE_TEST_SUITE_P(EveryPhase, TcpTransportCancelIn, ::testing::ValuesIn(k
                          });
 
 TEST(TcpTransportCancel, ACancelHoldsForEveryConnectUntilClose) {
-    FakeTcpRelay relay(one_seat_room());
+    FakeTcpRelay relay(three_seat_room());
     std::string error;
     ASSERT_TRUE(relay.start(error)) << error;
     auto transport = network::make_tcp_transport();
-    transport->cancel();
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        EXPECT_FALSE(transport->connect(relay.endpoint("tok-host"), error));
-        EXPECT_EQ(error, kCancelled);
-        EXPECT_EQ(transport->state(), network::TransportState::Failed);
-    }
-    EXPECT_TRUE(relay.handshakes().empty());
-    transport->close();
-    EXPECT_TRUE(transport->connect(relay.endpoint("tok-host"), error)) << error;
+    expect_cancel_holds_until_close(*transport, relay.endpoint("tok-host"), kCancelled,
+                                    [&] { return relay.handshakes().empty(); });
 }
 
 }  // namespace

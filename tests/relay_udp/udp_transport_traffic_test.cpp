@@ -103,35 +103,24 @@ TEST_F(UdpTraffic, QueueHoldsTwoHundredFiftySixDatagrams) {
 
 TEST_F(UdpTraffic, ARelayThatKeepsSendingLetsEveryPollReturnInOrder) {
     start();
-    const Bytes mine = relay_->session_id_of("player-b");
     // Several senders together outpace one reader; each numbers its datagrams
-    // and sends them in slices until the reader has seen enough.
+    // (the payload: sender, then its number) and sends them in slices until
+    // the reader has seen enough.
     constexpr int kSenders = 3;
     constexpr std::uint32_t kEach = 20000;
-    constexpr std::uint32_t kSlice = 256;
-    // The payload is the last 3 bytes: sender, then its number.
-    const Bytes blank = data_datagram(mine, Bytes(3, 0));
-    std::vector<std::vector<Frames>> slices(kSenders);
-    for (int sender = 0; sender < kSenders; ++sender) {
-        for (std::uint32_t n = 0; n < kEach; ++n) {
-            if (n % kSlice == 0) {
-                slices[sender].emplace_back();
-            }
-            Bytes datagram = blank;
-            datagram[datagram.size() - 3] = static_cast<std::uint8_t>(sender);
-            datagram[datagram.size() - 2] = static_cast<std::uint8_t>(n >> 8);
-            datagram[datagram.size() - 1] = static_cast<std::uint8_t>(n);
-            slices[sender].back().push_back(std::move(datagram));
-        }
-    }
+    const Bytes blank = data_datagram(relay_->session_id_of("player-b"), Bytes(3, 0));
     std::atomic<bool> enough{false};
     std::atomic<int> finished{0};
     std::vector<std::thread> senders;
     for (int sender = 0; sender < kSenders; ++sender) {
         senders.emplace_back([&, sender] {
-            for (const Frames& slice : slices[sender]) {
-                if (enough) {
-                    break;
+            Frames slice(256, blank);
+            for (std::uint32_t n = 0; n < kEach && !enough; n += 256) {
+                for (std::uint32_t i = 0; i < 256; ++i) {
+                    const auto end = slice[i].end();
+                    end[-3] = static_cast<std::uint8_t>(sender);
+                    end[-2] = static_cast<std::uint8_t>((n + i) >> 8);
+                    end[-1] = static_cast<std::uint8_t>(n + i);
                 }
                 relay_->inject_burst("player-b", slice);
             }
@@ -171,6 +160,39 @@ TEST_F(UdpTraffic, ARelayThatKeepsSendingLetsEveryPollReturnInOrder) {
     EXPECT_GT(received, 0u);
     EXPECT_TRUE(in_order);
     EXPECT_LE(most_in_one_poll, kUdpPollDatagramBudget);
+}
+
+// A datagram sent while nothing is queued goes straight to the socket.
+TEST_F(UdpTraffic, ADatagramSentWhileNothingIsQueuedLeavesWithoutAPoll) {
+    start();
+    std::string error;
+    ASSERT_TRUE(a_->send(Bytes{5, 6, 7}, error)) << error;
+    EXPECT_TRUE(a_->send_queue_can_take(256, 0));
+    ASSERT_TRUE(test::wait_until([&] { return !relay_->received_data().empty(); }));
+    EXPECT_EQ(relay_->received_data()[0],
+              data_datagram(relay_->session_id_of("player-a"), Bytes{5, 6, 7}));
+}
+
+// One the socket refuses is reported by the next poll exactly as when that
+// poll wrote it.
+TEST_F(UdpTraffic, ADatagramTheSocketRefusesFailsTheNextPollAsAQueuedOneWould) {
+    for (const SendPolicy policy : {SendPolicy::WriteThroughWhenIdle, SendPolicy::QueueUntilPoll}) {
+        SCOPED_TRACE(policy == SendPolicy::QueueUntilPoll ? "queued" : "written through");
+        a_ = make_udp_transport(kRelayHandshakeDeadline, policy);
+        b_ = make_udp_transport();
+        // A relay maximum that lets a payload far beyond one datagram pass
+        // send's own check; the socket refuses it.
+        start(100000);
+        std::string error;
+        ASSERT_TRUE(a_->send(Bytes(70000, 1), error)) << error;
+        EXPECT_TRUE(a_->send(Bytes{2}, error)) << error;
+        EXPECT_EQ(a_->state(), TransportState::Connected);
+        Frames frames;
+        EXPECT_FALSE(a_->poll(frames, error));
+        EXPECT_EQ(error, "UDP transport send failed");
+        EXPECT_EQ(a_->state(), TransportState::Failed);
+        EXPECT_TRUE(relay_->received_data().empty());
+    }
 }
 
 TEST_F(UdpTraffic, RoomForABatchCountsDatagramsOnly) {

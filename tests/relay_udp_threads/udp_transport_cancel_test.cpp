@@ -31,14 +31,12 @@ TEST(UdpTransportCancel, AHelloThatIsNeverAnsweredEndsPromptlyOnCancel) {
     std::mt19937 random(5);
     auto transport = network::make_udp_transport();
     for (int cycle = 0; cycle < 20; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
         // From before the hello is sent to well into the wait for its answer.
-        const CancelledConnect outcome = cancel_connect_when(
-            *transport, loopback_endpoint(mute.port()), [] { return true; },
-            random_delay(random, milliseconds(30)));
-        EXPECT_FALSE(outcome.connected) << "cycle " << cycle;
-        EXPECT_EQ(outcome.error, kCancelled) << "cycle " << cycle;
-        EXPECT_LT(outcome.after_cancel, kPromptCancelLimit) << "cycle " << cycle;
-        EXPECT_EQ(transport->state(), network::TransportState::Failed);
+        expect_cancelled_promptly(cancel_connect_when(
+                                      *transport, loopback_endpoint(mute.port()),
+                                      [] { return true; }, random_delay(random, milliseconds(30))),
+                                  *transport, kCancelled);
         transport->close();
     }
 }
@@ -50,12 +48,12 @@ TEST(UdpTransportCancel, ARelayHoldingItsAcknowledgementIsLeftPromptly) {
     relay.hold_acknowledgements();
     auto transport = network::make_udp_transport();
     for (std::size_t cycle = 0; cycle < 10; ++cycle) {
-        const CancelledConnect outcome = cancel_connect_when(
-            *transport, loopback_endpoint(relay.port()),
-            [&] { return relay.hellos().size() > cycle; }, std::chrono::microseconds(0));
-        EXPECT_FALSE(outcome.connected) << "cycle " << cycle;
-        EXPECT_EQ(outcome.error, kCancelled) << "cycle " << cycle;
-        EXPECT_LT(outcome.after_cancel, kPromptCancelLimit) << "cycle " << cycle;
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        expect_cancelled_promptly(
+            cancel_connect_when(
+                *transport, loopback_endpoint(relay.port()),
+                [&] { return relay.hellos().size() > cycle; }, std::chrono::microseconds(0)),
+            *transport, kCancelled);
         transport->close();
     }
 }
@@ -65,15 +63,8 @@ TEST(UdpTransportCancel, ACancelHoldsForEveryConnectUntilClose) {
     std::string error;
     ASSERT_TRUE(relay.start(error)) << error;
     auto transport = network::make_udp_transport();
-    transport->cancel();
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        EXPECT_FALSE(transport->connect(loopback_endpoint(relay.port()), error));
-        EXPECT_EQ(error, kCancelled);
-        EXPECT_EQ(transport->state(), network::TransportState::Failed);
-    }
-    EXPECT_TRUE(relay.hellos().empty());
-    transport->close();
-    EXPECT_TRUE(transport->connect(loopback_endpoint(relay.port()), error)) << error;
+    expect_cancel_holds_until_close(*transport, loopback_endpoint(relay.port()), kCancelled,
+                                    [&] { return relay.hellos().empty(); });
     EXPECT_EQ(transport->player_slot(), 1);
 }
 

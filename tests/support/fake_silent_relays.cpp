@@ -25,6 +25,12 @@ network::SocketHandle listen_on_loopback(int backlog, std::uint16_t& port) {
     return listener;
 }
 
+void close_if_open(network::SocketHandle socket) {
+    if (socket != network::kInvalidSocket) {
+        network::close_socket(socket);
+    }
+}
+
 }  // namespace
 
 sockaddr_in loopback_address(const char* text, std::uint16_t port) {
@@ -54,11 +60,9 @@ UnansweringTcpListener::UnansweringTcpListener() {
 
 UnansweringTcpListener::~UnansweringTcpListener() {
     for (const auto socket : fillers_) {
-        network::close_socket(socket);
+        close_if_open(socket);
     }
-    if (listener_ != network::kInvalidSocket) {
-        network::close_socket(listener_);
-    }
+    close_if_open(listener_);
 }
 
 MuteTcpListener::MuteTcpListener() {
@@ -66,11 +70,8 @@ MuteTcpListener::MuteTcpListener() {
 }
 
 MuteTcpListener::~MuteTcpListener() {
-    for (const auto socket : {accepted_, listener_}) {
-        if (socket != network::kInvalidSocket) {
-            network::close_socket(socket);
-        }
-    }
+    close_if_open(accepted_);
+    close_if_open(listener_);
 }
 
 bool MuteTcpListener::wait_for_bytes(std::chrono::milliseconds limit) {
@@ -93,9 +94,7 @@ MuteUdpPort::MuteUdpPort() {
 }
 
 MuteUdpPort::~MuteUdpPort() {
-    if (socket_ != network::kInvalidSocket) {
-        network::close_socket(socket_);
-    }
+    close_if_open(socket_);
 }
 
 }  // namespace qop::test

@@ -3,6 +3,8 @@
 // Cancelling a relay transport's connect from another thread, as the room
 // peer's close does while its worker connects.
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <random>
@@ -50,6 +52,34 @@ inline std::chrono::microseconds random_delay(std::mt19937& random,
                                               std::chrono::microseconds range) {
     return std::chrono::microseconds(
         std::uniform_int_distribution<long long>(0, range.count())(random));
+}
+
+// The connect failed with `cancelled`, promptly after the cancel, and left the transport Failed.
+inline void expect_cancelled_promptly(const CancelledConnect& outcome,
+                                      const network::NetworkTransport& transport,
+                                      const std::string& cancelled) {
+    EXPECT_FALSE(outcome.connected);
+    EXPECT_EQ(outcome.error, cancelled);
+    EXPECT_LT(outcome.after_cancel, kPromptCancelLimit);
+    EXPECT_EQ(transport.state(), network::TransportState::Failed);
+}
+
+// A cancel before any connect fails every connect with `cancelled`, with no
+// byte to the relay, until close() lets the next one through.
+inline void expect_cancel_holds_until_close(network::NetworkTransport& transport,
+                                            const network::TransportEndpoint& endpoint,
+                                            const std::string& cancelled,
+                                            const std::function<bool()>& relay_untouched) {
+    transport.cancel();
+    std::string error;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_FALSE(transport.connect(endpoint, error)) << "attempt " << attempt;
+        EXPECT_EQ(error, cancelled) << "attempt " << attempt;
+        EXPECT_EQ(transport.state(), network::TransportState::Failed);
+    }
+    EXPECT_TRUE(relay_untouched());
+    transport.close();
+    EXPECT_TRUE(transport.connect(endpoint, error)) << error;
 }
 
 }  // namespace qop::test

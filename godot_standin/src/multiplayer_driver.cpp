@@ -73,25 +73,36 @@ std::vector<ReceivedPacket> MultiplayerDriver::poll() {
             return received;
         }
         ReceivedPacket packet;
-        packet.peer = peer_->_get_packet_peer();
-        packet.channel = peer_->_get_packet_channel();
-        packet.mode = peer_->_get_packet_mode();
-        const uint8_t* buffer = nullptr;
-        int32_t size = 0;
-        const godot::Error error = peer_->_get_packet(&buffer, &size);
-        if (error != godot::OK) {
-            report("Error getting packet! " + std::to_string(static_cast<int>(error)));
+        if (!read_packet(packet)) {
             return received;
         }
-        if (size < 0 || (size > 0 && buffer == nullptr)) {
-            report("The peer handed out a packet without data.");
-            return received;
-        }
-        packet.bytes.assign(buffer, buffer + size);
         received.push_back(std::move(packet));
     }
     report("The peer kept reporting packets; stopped reading this frame.");
     return received;
+}
+
+bool MultiplayerDriver::read_packet(ReceivedPacket& r_packet) {
+    if (peer_ == nullptr) {
+        report("No multiplayer peer is assigned.");
+        return false;
+    }
+    r_packet.peer = peer_->_get_packet_peer();
+    r_packet.channel = peer_->_get_packet_channel();
+    r_packet.mode = peer_->_get_packet_mode();
+    const uint8_t* buffer = nullptr;
+    int32_t size = 0;
+    const godot::Error error = peer_->_get_packet(&buffer, &size);
+    if (error != godot::OK) {
+        report("Error getting packet! " + std::to_string(static_cast<int>(error)));
+        return false;
+    }
+    if (size < 0 || (size > 0 && buffer == nullptr)) {
+        report("The peer handed out a packet without data.");
+        return false;
+    }
+    r_packet.bytes.assign(buffer, buffer + size);
+    return true;
 }
 
 godot::Error MultiplayerDriver::send(int32_t p_target, godot::MultiplayerPeer::TransferMode p_mode,

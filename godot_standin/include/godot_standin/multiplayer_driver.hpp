@@ -36,6 +36,9 @@ public:
     godot::MultiplayerPeerExtension* peer() const { return peer_; }
     // One frame; returns the packets read in it, in order.
     std::vector<ReceivedPacket> poll();
+    // Reads the next packet as the engine does (sender, channel and mode
+    // before the bytes); false, with an Engine error, when the peer fails it.
+    bool read_packet(ReceivedPacket& r_packet);
     godot::Error send(int32_t p_target, godot::MultiplayerPeer::TransferMode p_mode,
                       int32_t p_channel, const std::vector<uint8_t>& p_bytes);
 

@@ -15,6 +15,7 @@ enum Error {
     ERR_CONNECTION_ERROR = 27,
     ERR_INVALID_PARAMETER = 31,
     ERR_BUSY = 44,
+    ERR_BUG = 47,
 };
 
 }  // namespace godot

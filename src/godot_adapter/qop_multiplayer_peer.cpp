@@ -91,9 +91,13 @@ bool QOPMultiplayerPeer::_is_refusing_new_connections() const {
     return refuse_new_connections;
 }
 
-// Every envelope goes through the relays, which forward between clients.
+// The peer reports every other player itself, and the room's relays carry
+// each packet straight to its slots. Were relaying supported, the engine's
+// multiplayer layer would also announce every client to every other one (each
+// would then hear of each player twice) and send client-to-client traffic
+// through the host.
 bool QOPMultiplayerPeer::_is_server_relay_supported() const {
-    return true;
+    return false;
 }
 
 godot::MultiplayerPeer::ConnectionStatus QOPMultiplayerPeer::_get_connection_status() const {

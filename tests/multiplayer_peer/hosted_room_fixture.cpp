@@ -92,6 +92,10 @@ int64_t HostedRoom::connect(std::uint8_t slot) {
     }
     if (result == godot::OK) {
         drivers_[slot].assign(peer);
+        if (scene_multiplayer_) {
+            models_[slot] = std::make_unique<godot_standin::SceneMultiplayerModel>();
+            models_[slot]->assign(peer);
+        }
     }
     return result;
 }
@@ -155,7 +159,9 @@ bool HostedRoom::pump_until(const std::function<bool()>& done, std::chrono::mill
 void HostedRoom::pump_rounds(int rounds) {
     for (int round = 0; round < rounds; ++round) {
         for (auto& [slot, driver] : drivers_) {
-            for (ReceivedPacket& packet : driver.poll()) {
+            const auto model = models_.find(slot);
+            for (ReceivedPacket& packet :
+                 model != models_.end() ? model->second->poll() : driver.poll()) {
                 received_[slot].push_back(std::move(packet));
             }
         }

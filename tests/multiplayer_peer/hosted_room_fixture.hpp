@@ -15,6 +15,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <godot_standin/multiplayer_driver.hpp>
+#include <godot_standin/scene_multiplayer_model.hpp>
 
 #include "peer_wire_bytes.hpp"
 #include "support/fake_room_relays.hpp"
@@ -53,6 +54,11 @@ public:
     bool spread_nonce();
     // start(), connect_all() and spread_nonce(): every seat ready to play.
     ::testing::AssertionResult start_playing();
+
+    // Puts the engine's multiplayer API in front of each peer joined from now
+    // on; the rounds then poll through it. The drivers still send raw puts.
+    void use_scene_multiplayer() { scene_multiplayer_ = true; }
+    godot_standin::SceneMultiplayerModel& model(std::uint8_t slot) { return *models_.at(slot); }
 
     QOPMultiplayerPeer* peer(std::uint8_t slot) { return peers_.at(slot); }
     godot_standin::MultiplayerDriver& driver(std::uint8_t slot) { return drivers_[slot]; }
@@ -96,6 +102,9 @@ private:
     std::map<std::uint8_t, QOPMultiplayerPeer*> peers_;
     std::map<std::uint8_t, godot_standin::MultiplayerDriver> drivers_;
     std::map<std::uint8_t, std::vector<ReceivedPacket>> received_;
+    bool scene_multiplayer_ = false;
+    // Declared after the host so that they leave the peers' signals first.
+    std::map<std::uint8_t, std::unique_ptr<godot_standin::SceneMultiplayerModel>> models_;
     qop::network::SendPolicy send_policy_ = qop::network::SendPolicy::WriteThroughWhenIdle;
 };
 

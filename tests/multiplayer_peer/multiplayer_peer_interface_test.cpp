@@ -92,7 +92,7 @@ TEST_F(MultiplayerPeerInterface, ANewPeerIsDisconnectedAndEmpty) {
     EXPECT_EQ(peer->_get_transfer_channel(), 0);
     EXPECT_EQ(peer->_get_available_packet_count(), 0);
     EXPECT_EQ(peer->_get_max_packet_size(), 16777216);
-    EXPECT_TRUE(peer->_is_server_relay_supported());
+    EXPECT_FALSE(peer->_is_server_relay_supported());
     EXPECT_FALSE(peer->_is_refusing_new_connections());
     EXPECT_EQ(host.last_error(peer), "");
     const uint8_t* buffer = nullptr;

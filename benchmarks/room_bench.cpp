@@ -586,31 +586,40 @@ void run_reassembly(bool quick) {
 }
 
 // A sends a flood of the smallest reliable packets, as fast as its queue
-// takes them, while B waits a while before its first poll, so that B's
-// socket and the relay hold several MiB of tiny frames; then B's _poll calls
-// are timed one by one until every packet is in. Each poll's packets are
-// read and checked after its timing.
-void run_flood(bool quick) {
+// takes them, and B makes its first poll only once A has sent them all or
+// its queue is full (every buffer on the way is), so that B's socket and the
+// relay hold several MiB of tiny frames; then B's _poll calls are timed one
+// by one until every packet is in. Each poll's packets are read and checked
+// after its timing.
+void run_flood() {
     constexpr std::size_t kSize = 16;
-    const std::uint32_t packets = quick ? 150'000 : 300'000;
+    const std::uint32_t packets = 300'000;
     RoomRig room(relay_waiting, send_policy);
     room.open();
     EngineDrive& a = room.host();
     EngineDrive& b = room.client();
     std::atomic<bool> receiver_done{false};
+    std::atomic<bool> flood_waiting{false};
     std::thread sender([&] {
         std::uint8_t packet[kSize];
         for (std::uint32_t sequence = 1; sequence <= packets; ++sequence) {
             write_packet(packet, kSize, PacketType::Data, sequence);
             while (a.send(kClient, true, packet, kSize) == godot::ERR_BUSY) {
+                flood_waiting = true;
                 a.frame([](const std::uint8_t*, std::size_t) { fail("A: unexpected packet"); });
             }
         }
+        flood_waiting = true;
         while (!receiver_done.load()) {
             a.frame([](const std::uint8_t*, std::size_t) { fail("A: unexpected packet"); });
         }
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(quick ? 300 : 1000));
+    const std::uint64_t fill_limit = now_ns() + 10'000'000'000ull;
+    while (!flood_waiting.load() && now_ns() < fill_limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // The relay's last writes settle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::vector<std::uint64_t> poll_ns;
     std::uint32_t expected = 1;
     std::size_t most_in_one_poll = 0;
@@ -749,7 +758,7 @@ int run(int argc, char** argv) {
         run_reassembly(options.quick);
     }
     if (options.wants("flood")) {
-        run_flood(options.quick);
+        run_flood();
     }
     return 0;
 }

@@ -10,6 +10,7 @@
 //   alloc   heap allocations per packet sent and per packet received, each side
 //   reasm   reassembly and delivery of one 16 MiB packet after its last fragment
 //           arrives, and the peak heap of each side while it is in flight
+//   flood   the longest _poll of B while A floods it with the smallest packets
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -583,6 +585,76 @@ void run_reassembly(bool quick) {
     emit(row, "peak_heap_client", static_cast<double>(client_peak) / kMiB, "MiB");
 }
 
+// A sends a flood of the smallest reliable packets, as fast as its queue
+// takes them, and B makes its first poll only once A has sent them all or
+// its queue is full (every buffer on the way is), so that B's socket and the
+// relay hold several MiB of tiny frames; then B's _poll calls are timed one
+// by one until every packet is in. Each poll's packets are read and checked
+// after its timing.
+void run_flood() {
+    constexpr std::size_t kSize = 16;
+    const std::uint32_t packets = 300'000;
+    RoomRig room(relay_waiting, send_policy);
+    room.open();
+    EngineDrive& a = room.host();
+    EngineDrive& b = room.client();
+    std::atomic<bool> receiver_done{false};
+    std::atomic<bool> flood_waiting{false};
+    std::thread sender([&] {
+        std::uint8_t packet[kSize];
+        for (std::uint32_t sequence = 1; sequence <= packets; ++sequence) {
+            write_packet(packet, kSize, PacketType::Data, sequence);
+            while (a.send(kClient, true, packet, kSize) == godot::ERR_BUSY) {
+                flood_waiting = true;
+                a.frame([](const std::uint8_t*, std::size_t) { fail("A: unexpected packet"); });
+            }
+        }
+        flood_waiting = true;
+        while (!receiver_done.load()) {
+            a.frame([](const std::uint8_t*, std::size_t) { fail("A: unexpected packet"); });
+        }
+    });
+    const std::uint64_t fill_limit = now_ns() + 10'000'000'000ull;
+    while (!flood_waiting.load() && now_ns() < fill_limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // The relay's last writes settle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::vector<std::uint64_t> poll_ns;
+    std::uint32_t expected = 1;
+    std::size_t most_in_one_poll = 0;
+    const std::uint64_t give_up = now_ns() + 60'000'000'000ull;
+    while (expected <= packets) {
+        const std::uint64_t begin = now_ns();
+        b.peer()._poll();
+        const std::uint64_t end = now_ns();
+        std::size_t taken = 0;
+        const std::uint8_t* data = nullptr;
+        std::size_t length = 0;
+        while (b.take_packet(data, length)) {
+            check_packet("B", data, length, kSize);
+            if (read_head(data).sequence != expected) {
+                fail("B: flood packet %u arrived as %u", expected, read_head(data).sequence);
+            }
+            ++expected;
+            ++taken;
+        }
+        if (taken > 0) {
+            poll_ns.push_back(end - begin);
+            most_in_one_poll = std::max(most_in_one_poll, taken);
+        }
+        if (now_ns() > give_up) {
+            fail("B: the flood did not arrive within 60 s");
+        }
+    }
+    receiver_done = true;
+    sender.join();
+    const Row row{"qop", "tight", "reliable", kSize};
+    emit(row, "flood_poll_p50_ms", percentile_us(poll_ns, 0.5) / 1000.0, "ms");
+    emit(row, "flood_poll_max_ms", percentile_us(poll_ns, 1.0) / 1000.0, "ms");
+    emit(row, "flood_packets_per_poll_max", static_cast<double>(most_in_one_poll), "packets");
+}
+
 void report_allocations(const Row& row, const LatencyResult& result) {
     auto per = [](std::uint64_t allocations, std::uint64_t packets) {
         return packets == 0 ? 0.0 : static_cast<double>(allocations) / static_cast<double>(packets);
@@ -598,7 +670,7 @@ void report_allocations(const Row& row, const LatencyResult& result) {
 }
 
 int run(int argc, char** argv) {
-    const BenchOptions options = parse_bench_options(argc, argv, "lat,tput,poll,alloc,reasm");
+    const BenchOptions options = parse_bench_options(argc, argv, "lat,tput,poll,alloc,reasm,flood");
     if (options.relay_blocks) {
         relay_waiting = BenchRelay::Waiting::Block;
     }
@@ -684,6 +756,9 @@ int run(int argc, char** argv) {
     }
     if (options.wants("reasm")) {
         run_reassembly(options.quick);
+    }
+    if (options.wants("flood")) {
+        run_flood();
     }
     return 0;
 }

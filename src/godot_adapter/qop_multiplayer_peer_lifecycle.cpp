@@ -204,6 +204,7 @@ void QOPMultiplayerPeer::_close() {
     hosted_mode = false;
     pending_hosted = false;
     inbound_packets.clear();
+    received_frames = {};
     receive_path.clear();
     held_outbound.clear();
     slots.clear();

@@ -8,6 +8,7 @@ namespace {
 
 constexpr char kDataPlaneDisconnected[] = "QOP data plane disconnected";
 constexpr char kDisconnectedByServer[] = "Disconnected by multiplayer server";
+constexpr std::size_t kKeptReceivedFrameSlots = 1024;
 
 }  // namespace
 
@@ -30,6 +31,13 @@ void QOPMultiplayerPeer::pump_transport_frames(qop::network::NetworkTransport& t
         }
     }
     frames.clear();
+    // A flood's worth of slots is given back; a steady stream keeps reusing
+    // the rest.
+    if (frames.capacity() > kKeptReceivedFrameSlots) {
+        std::vector<std::vector<std::uint8_t>> kept;
+        kept.reserve(kKeptReceivedFrameSlots);
+        frames.swap(kept);
+    }
     received_frames.swap(frames);
 }
 

@@ -106,6 +106,10 @@ inline constexpr std::chrono::milliseconds kRelayHandshakeDeadline{5000};
 // bound; the rest stays in the socket for the next poll. The TCP budget
 // still lets a 60 Hz loop take several MiB per frame.
 inline constexpr std::size_t kTcpPollReceiveBudgetBytes = 4u * 1024 * 1024;
+// And at most this many frames, so that a flood of tiny frames, each of which
+// costs the peer far more than its bytes, still costs a poll only a small part
+// of a frame; what is left waits in the reader and the socket, in order.
+inline constexpr std::size_t kTcpPollReceiveFrameBudget = 4096;
 inline constexpr std::size_t kUdpPollDatagramBudget = 1024;
 
 // Tests shorten the handshake deadline, and tests of the send queue itself

@@ -24,9 +24,14 @@ struct InboundPacket {
 // stream of packets costs an allocation every dozen packets. Here the storage
 // is reused once the engine has read everything, and a read part of at least
 // half is dropped when the storage would otherwise have to grow (so each
-// packet is moved at most a few times however the engine reads).
+// packet is moved at most a few times however the engine reads). A burst
+// that grew it past kKeptSlots gives the rest back once it has been read.
 class InboundPacketQueue {
 public:
+    // Packets' worth of storage kept across drains, enough for the steady
+    // traffic of many frames without an allocation.
+    static constexpr std::size_t kKeptSlots = 1024;
+
     bool empty() const { return head_ == items_.size(); }
     std::size_t size() const { return items_.size() - head_; }
     // The oldest packet first; `index` counts from it.
@@ -57,7 +62,13 @@ public:
     void clear() {
         items_.clear();
         head_ = 0;
+        if (items_.capacity() > kKeptSlots) {
+            std::vector<InboundPacket> kept;
+            kept.reserve(kKeptSlots);
+            items_.swap(kept);
+        }
     }
+    std::size_t capacity() const { return items_.capacity(); }
 
 private:
     std::vector<InboundPacket> items_;

@@ -1,5 +1,7 @@
 #include "network/peer_reassembly_store.hpp"
 
+#include <array>
+#include <cstring>
 #include <limits>
 
 namespace qop::network {
@@ -9,38 +11,65 @@ struct ReassemblyStore::PartialMessage {
     std::uint32_t received_bytes = 0;
     std::uint16_t fragment_count = 0;
     std::uint16_t received_fragments = 0;
-    // Fragments 0 to joined_fragments - 1, one after the other: the packet
-    // grows here in place, so the last fragment completes it without a join.
-    std::vector<std::uint8_t> joined;
-    std::uint16_t joined_fragments = 0;
-    // Fragments that came ahead of a missing one wait here until it arrives:
-    // one slot per fragment index, made when the first such fragment comes.
-    // A waiting chunk is never empty, so an empty slot holds nothing.
-    std::vector<std::vector<std::uint8_t>> waiting;
+    // Every fragment but the last carries this many bytes, and fragment i
+    // starts at i * chunk_bytes; 0 until the first fragment has shown it.
+    std::uint32_t chunk_bytes = 0;
+    // The packet itself, with room for the announced total from the first
+    // fragment on. It holds bytes up to the end of the furthest fragment
+    // stored: in-order fragments are appended, one that comes ahead of a
+    // missing one is written at its offset and the gap before it is filled
+    // when the missing ones arrive. Nothing is joined at the end.
+    std::vector<std::uint8_t> packet;
+    // One bit per fragment index that has been stored.
+    std::array<std::uint64_t, (kMaxPeerFragments + 63) / 64> stored{};
     std::int64_t started_ns = 0;
 
     bool holds(std::uint16_t index) const {
-        return index < joined_fragments || (!waiting.empty() && !waiting[index].empty());
+        return ((stored[index / 64] >> (index % 64)) & 1u) != 0;
+    }
+    // Learns the chunk size from the first fragment and checks every later
+    // one against it: the fragments of one message tile its bytes exactly,
+    // so a fragment that does not fit the layout cannot belong to it.
+    bool fits_layout(std::uint16_t index, std::size_t chunk_size) {
+        const std::uint64_t before_last = fragment_count - 1u;
+        const bool last = index == before_last;
+        if (chunk_bytes == 0) {
+            std::uint64_t chunk = chunk_size;
+            if (last && before_last > 0) {
+                // The last fragment alone: what comes before it splits evenly.
+                const std::uint64_t rest = total_bytes - chunk_size;
+                if (rest == 0 || rest % before_last != 0) {
+                    return false;
+                }
+                chunk = rest / before_last;
+            }
+            // Every fragment but the last is full and the last is not empty.
+            if (before_last * chunk >= total_bytes || total_bytes - before_last * chunk > chunk) {
+                return false;
+            }
+            chunk_bytes = static_cast<std::uint32_t>(chunk);
+            return true;
+        }
+        const std::uint64_t expected =
+            last ? total_bytes - before_last * chunk_bytes : std::uint64_t{chunk_bytes};
+        return chunk_size == expected;
     }
     void place(std::uint16_t index, const std::uint8_t* chunk, std::size_t chunk_size) {
-        if (index != joined_fragments) {
-            if (waiting.empty()) {
-                waiting.resize(fragment_count);
+        if (packet.capacity() == 0) {
+            packet.reserve(total_bytes);
+        }
+        const std::size_t offset = static_cast<std::size_t>(index) * chunk_bytes;
+        if (offset == packet.size()) {
+            packet.insert(packet.end(), chunk, chunk + chunk_size);
+        } else {
+            // Within the reserved total: no reallocation, and each byte is
+            // zeroed at most once before its fragment overwrites it.
+            if (offset + chunk_size > packet.size()) {
+                packet.resize(offset + chunk_size);
             }
-            waiting[index].assign(chunk, chunk + chunk_size);
-            return;
+            std::memcpy(packet.data() + offset, chunk, chunk_size);
         }
-        if (joined.capacity() == 0) {
-            joined.reserve(total_bytes);
-        }
-        joined.insert(joined.end(), chunk, chunk + chunk_size);
-        ++joined_fragments;
-        while (joined_fragments < fragment_count && !waiting.empty() &&
-               !waiting[joined_fragments].empty()) {
-            std::vector<std::uint8_t> next = std::move(waiting[joined_fragments]);
-            joined.insert(joined.end(), next.begin(), next.end());
-            ++joined_fragments;
-        }
+        stored[index / 64] |= std::uint64_t{1} << (index % 64);
     }
 };
 
@@ -94,7 +123,8 @@ bool ReassemblyStore::add_fragment(const std::string& sender, const PeerFrameHea
     if (message.holds(header.fragment_index)) {
         return false;
     }
-    if (chunk_size > message.total_bytes - message.received_bytes) {
+    if (chunk_size > message.total_bytes - message.received_bytes ||
+        !message.fits_layout(header.fragment_index, chunk_size)) {
         erase(entry);
         return false;
     }
@@ -105,10 +135,10 @@ bool ReassemblyStore::add_fragment(const std::string& sender, const PeerFrameHea
         return false;
     }
 
-    // Every index is in, so every fragment has joined the packet in index order.
-    const bool complete = message.joined.size() == message.total_bytes;
+    // Every index is in at its own offset, so the packet is whole.
+    const bool complete = message.packet.size() == message.total_bytes;
     if (complete) {
-        packet = std::move(message.joined);
+        packet = std::move(message.packet);
     }
     erase(entry);
     return complete;
@@ -150,6 +180,14 @@ std::size_t ReassemblyStore::message_count() const {
 
 std::uint64_t ReassemblyStore::announced_bytes() const {
     return announced_bytes_;
+}
+
+std::uint64_t ReassemblyStore::held_bytes() const {
+    std::uint64_t held = 0;
+    for (const auto& entry : messages_) {
+        held += sizeof(PartialMessage) + entry.second->packet.capacity();
+    }
+    return held;
 }
 
 void ReassemblyStore::erase(std::map<Key, std::unique_ptr<PartialMessage>>::iterator entry) {

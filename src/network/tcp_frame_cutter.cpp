@@ -19,9 +19,9 @@ bool read_reliable_frame_length(const std::uint8_t* prefix, std::uint32_t frame_
 
 bool cut_reliable_frames(const std::uint8_t* data, std::size_t size, std::uint32_t frame_limit,
                          std::vector<std::vector<std::uint8_t>>& frames, std::size_t& consumed,
-                         std::string& error) {
+                         std::string& error, std::size_t max_frames) {
     consumed = 0;
-    while (size - consumed >= kReliableLengthBytes) {
+    for (std::size_t cut = 0; cut < max_frames && size - consumed >= kReliableLengthBytes; ++cut) {
         std::uint32_t length = 0;
         if (!read_reliable_frame_length(data + consumed, frame_limit, length, error)) {
             return false;
@@ -54,10 +54,11 @@ std::uint8_t* ReliableFrameReader::space(std::size_t count) {
     return buffer_.data() + end_;
 }
 
-bool ReliableFrameReader::cut(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) {
+bool ReliableFrameReader::cut(std::vector<std::vector<std::uint8_t>>& frames, std::string& error,
+                              std::size_t max_frames) {
     std::size_t consumed = 0;
     const bool ok = cut_reliable_frames(buffer_.data() + read_offset_, buffered_bytes(),
-                                        frame_limit_, frames, consumed, error);
+                                        frame_limit_, frames, consumed, error, max_frames);
     read_offset_ += consumed;
     if (read_offset_ == end_) {
         read_offset_ = 0;
@@ -70,6 +71,15 @@ bool ReliableFrameReader::cut(std::vector<std::vector<std::uint8_t>>& frames, st
         read_offset_ = 0;
     }
     return ok;
+}
+
+bool ReliableFrameReader::can_cut() const {
+    if (buffered_bytes() < kReliableLengthBytes) {
+        return false;
+    }
+    const std::uint32_t length = read_u32_be(buffer_.data() + read_offset_);
+    return length == 0 || length > frame_limit_ ||
+           buffered_bytes() - kReliableLengthBytes >= length;
 }
 
 void ReliableFrameReader::clear() {

@@ -20,13 +20,15 @@ inline constexpr char kReliableFrameOverLimit[] =
 bool read_reliable_frame_length(const std::uint8_t* prefix, std::uint32_t frame_limit,
                                 std::uint32_t& length, std::string& error);
 
-// Cuts every whole frame from `data` and appends its payload to `frames`.
-// `consumed` is set to the bytes of the whole frames cut; a partial frame at
-// the end stays uncut. Fails on a length of 0 or above `frame_limit` (frames
-// before it are still appended). Allocates only for bytes that are present.
+// Cuts every whole frame from `data`, at most `max_frames` of them, and
+// appends its payload to `frames`. `consumed` is set to the bytes of the
+// whole frames cut; a partial frame at the end, and whole frames beyond
+// `max_frames`, stay uncut. Fails on a length of 0 or above `frame_limit`
+// (frames before it are still appended). Allocates only for bytes that are
+// present.
 bool cut_reliable_frames(const std::uint8_t* data, std::size_t size, std::uint32_t frame_limit,
                          std::vector<std::vector<std::uint8_t>>& frames, std::size_t& consumed,
-                         std::string& error);
+                         std::string& error, std::size_t max_frames = SIZE_MAX);
 
 // Keeps received bytes between reads and cuts frames as they complete. Cut
 // bytes are skipped with a read offset and dropped in one move afterwards, so
@@ -40,7 +42,12 @@ public:
     // many of them were filled.
     std::uint8_t* space(std::size_t count);
     void commit(std::size_t count) { end_ += count; }
-    bool cut(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);
+    // Cuts at most `max_frames` whole frames; the rest stay buffered.
+    bool cut(std::vector<std::vector<std::uint8_t>>& frames, std::string& error,
+             std::size_t max_frames = SIZE_MAX);
+    // True when cut() would hand out a frame or fail: a whole frame, or a
+    // length prefix out of bounds, is buffered.
+    bool can_cut() const;
     void clear();
     std::size_t buffered_bytes() const { return end_ - read_offset_; }
 

@@ -63,7 +63,10 @@ public:
         return queue_fits(0, 0, frames, payload_bytes);
     }
     bool poll_only_reads(std::uint64_t& socket) const override {
-        if (state_ != TransportState::Connected || !send_queue_.empty() || write_failed_) {
+        // Frames an earlier poll left in the reader are handed out whether or
+        // not the socket has more.
+        if (state_ != TransportState::Connected || !send_queue_.empty() || write_failed_ ||
+            reader_.can_cut()) {
             return false;
         }
         socket = static_cast<std::uint64_t>(socket_);
@@ -95,6 +98,10 @@ private:
     // of it; what the socket does not take is queued.
     void write_through(const std::vector<std::uint8_t>& payload);
     bool receive_waiting(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);
+    // Cuts what the reader holds, at most `frame_budget` frames, and lowers
+    // the budget by what it cut.
+    bool cut_within(std::vector<std::vector<std::uint8_t>>& frames, std::size_t& frame_budget,
+                    std::string& error);
 
     const std::chrono::milliseconds handshake_deadline_;
     const SendPolicy send_policy_;
@@ -288,11 +295,16 @@ bool TcpTransport::flush_send_queue(std::string& error) {
 
 bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frames,
                                    std::string& error) {
-    // What is not read within the budget stays in the socket for the next
-    // poll; a frame cut in half stays in the reader.
+    // What is not read within the budgets stays in the socket for the next
+    // poll; a frame cut in half, and whole frames beyond the frame budget,
+    // stay in the reader, and those go first next time.
+    std::size_t frame_budget = kTcpPollReceiveFrameBudget;
+    if (!cut_within(frames, frame_budget, error)) {
+        return false;
+    }
     std::size_t budget = kTcpPollReceiveBudgetBytes;
     bool first_read = true;
-    while (budget > 0) {
+    while (budget > 0 && frame_budget > 0) {
         // Received straight into the reader: no chunk is copied twice.
         const std::size_t step = std::min(kReceiveChunkBytes, budget);
         const std::int64_t received = receive_some(socket_, reader_.space(step), step);
@@ -302,8 +314,8 @@ bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frame
             // Cutting after every chunk keeps the buffer at one partial frame,
             // and frames that arrived whole before a close are still handed
             // out.
-            if (!reader_.cut(frames, error)) {
-                return fail(kReliableFrameOverLimit, error);
+            if (!cut_within(frames, frame_budget, error)) {
+                return false;
             }
             // A first read that did not fill its step took everything that
             // was waiting: asking again would only hear that nothing is left,
@@ -327,6 +339,16 @@ bool TcpTransport::receive_waiting(std::vector<std::vector<std::uint8_t>>& frame
         }
         return fail("TCP transport receive failed", error);
     }
+    return true;
+}
+
+bool TcpTransport::cut_within(std::vector<std::vector<std::uint8_t>>& frames,
+                              std::size_t& frame_budget, std::string& error) {
+    const std::size_t before = frames.size();
+    if (!reader_.cut(frames, error, frame_budget)) {
+        return fail(kReliableFrameOverLimit, error);
+    }
+    frame_budget -= frames.size() - before;
     return true;
 }
 

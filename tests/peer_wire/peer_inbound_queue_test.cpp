@@ -57,5 +57,44 @@ TEST(InboundPacketQueue, KeepsArrivalOrderWhateverTheReadsDo) {
     }
 }
 
+// A burst far beyond steady traffic is given back once the engine has read
+// it (or the peer closes); a queue that stays small keeps its storage.
+TEST(InboundPacketQueue, GivesABurstsStorageBackOnceDrained) {
+    struct Row {
+        const char* name;
+        int burst;
+        bool drained_by_reads;
+    };
+    const Row rows[] = {
+        {"a burst read to the end", 70000, true},
+        {"a burst dropped by a close", 70000, false},
+        {"steady traffic", 600, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        InboundPacketQueue queue;
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i < row.burst; ++i) {
+                queue.push_back(numbered(i));
+            }
+            const std::size_t grown = queue.capacity();
+            ASSERT_GE(grown, static_cast<std::size_t>(row.burst));
+            if (row.drained_by_reads) {
+                for (int i = 0; i < row.burst; ++i) {
+                    ASSERT_EQ(queue.front().peer, i);
+                    queue.pop_front();
+                }
+            } else {
+                queue.clear();
+            }
+            EXPECT_TRUE(queue.empty());
+            EXPECT_LE(queue.capacity(), InboundPacketQueue::kKeptSlots);
+            if (static_cast<std::size_t>(row.burst) <= InboundPacketQueue::kKeptSlots) {
+                EXPECT_EQ(queue.capacity(), grown) << "reused, not given back";
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qop::network

@@ -39,12 +39,11 @@ struct Store {
     }
 };
 
-// Fragments join in index order however they arrive and whatever their
-// sizes; a second copy of a fragment, whether it has already joined the
-// packet or still waits for an earlier one, changes nothing, even when its
-// bytes differ.
+// Fragments join in index order however they arrive; a second copy of a
+// fragment, whether it has already joined the packet or still waits for an
+// earlier one, changes nothing, even when its bytes differ.
 TEST(ReassemblyStore, AnyArrivalOrderGivesThePacketInIndexOrder) {
-    const Bytes chunks[] = {{'a', 'b', 'c'}, {'d'}, {'e', 'f'}, {'g', 'h', 'i', 'j'}};
+    const Bytes chunks[] = {{'a', 'b', 'c'}, {'d', 'e', 'f'}, {'g', 'h', 'i'}, {'j'}};
     const Bytes whole = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'};
     const std::vector<std::uint16_t> orders[] = {
         {0, 1, 2, 3},       {3, 2, 1, 0},    {1, 3, 0, 2},    {2, 0, 3, 1},
@@ -84,21 +83,118 @@ TEST(ReassemblyStore, BrokenMessagesAreDiscardedWhole) {
         std::size_t messages_after;
     };
     const Row rows[] = {
-        {"other fragment count", "p", fragment(1, 1, 3, 4), {'b'}, 0},
-        {"other total size", "p", fragment(1, 1, 2, 5), {'b'}, 0},
-        {"more bytes than announced", "p", fragment(1, 1, 2, 4), {'b', 'c', 'd', 'e'}, 0},
-        {"all in but short of the total", "p", fragment(1, 1, 2, 4), {'b'}, 0},
-        {"same id from another sender is its own message", "q", fragment(1, 1, 2, 4), {'b'}, 2},
+        {"other fragment count", "p", fragment(1, 1, 3, 4), {'c'}, 0},
+        {"other total size", "p", fragment(1, 1, 2, 5), {'c'}, 0},
+        {"more bytes than announced", "p", fragment(1, 1, 2, 4), {'c', 'd', 'e'}, 0},
+        {"all in but short of the total", "p", fragment(1, 1, 2, 4), {'c'}, 0},
+        {"same id from another sender is its own message", "q", fragment(1, 1, 2, 4), {'c'}, 2},
         {"new message with more fragments than bytes", "p", fragment(2, 0, 3, 2), {'a'}, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Store s;
-        s.add(fragment(1, 0, 2, 4), {'a'});
+        s.add(fragment(1, 0, 2, 4), {'a', 'b'});
         s.add(row.second, row.second_chunk, 0, row.second_sender);
         EXPECT_TRUE(s.delivered.empty());
         EXPECT_EQ(s.store.message_count(), row.messages_after);
         EXPECT_EQ(s.store.announced_bytes(), 4u * row.messages_after);
+    }
+}
+
+// Fragment i carries the bytes from i times the chunk size on, the last one
+// the rest: the first fragment to arrive, whichever it is, fixes the chunk
+// size, and one that does not fit the layout discards the message.
+TEST(ReassemblyStore, FragmentsTileThePacketAtTheChunkSize) {
+    struct Arrival {
+        std::uint16_t index;
+        std::size_t size;
+    };
+    struct Row {
+        const char* name;
+        std::uint16_t count;
+        std::uint32_t total;
+        std::vector<Arrival> arrivals;
+        Bytes delivered;  // empty: nothing is delivered
+        std::size_t messages_after;
+    };
+    const Row rows[] = {
+        {"the last fragment first names the chunk size",
+         3,
+         7,
+         {{2, 1}, {0, 3}, {1, 3}},
+         {'a', 'a', 'a', 'b', 'b', 'b', 'c'},
+         0},
+        {"a middle fragment first, the last one short",
+         3,
+         7,
+         {{1, 3}, {2, 1}, {0, 3}},
+         {'a', 'a', 'a', 'b', 'b', 'b', 'c'},
+         0},
+        {"an even split", 2, 4, {{1, 2}, {0, 2}}, {'a', 'a', 'b', 'b'}, 0},
+        {"the last fragment first, the rest not an even split", 3, 8, {{2, 1}}, {}, 0},
+        {"the last fragment first, the whole total", 2, 4, {{1, 4}}, {}, 0},
+        {"a first chunk too short for the count", 3, 7, {{0, 2}}, {}, 0},
+        {"a first chunk that leaves the last fragment empty", 3, 6, {{1, 3}}, {}, 0},
+        {"a middle fragment shorter than the chunk", 3, 7, {{0, 3}, {1, 2}}, {}, 0},
+        {"a middle fragment longer than the chunk", 3, 8, {{2, 2}, {1, 4}}, {}, 0},
+        {"a last fragment other than the rest", 3, 7, {{1, 3}, {2, 2}}, {}, 0},
+        {"a fitting fragment keeps the message", 3, 7, {{0, 3}, {2, 1}}, {}, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Store s;
+        for (const Arrival& arrival : row.arrivals) {
+            s.add(fragment(1, arrival.index, row.count, row.total),
+                  Bytes(arrival.size, static_cast<std::uint8_t>('a' + arrival.index)));
+        }
+        if (row.delivered.empty()) {
+            EXPECT_TRUE(s.delivered.empty());
+        } else {
+            ASSERT_EQ(s.delivered.size(), 1u);
+            EXPECT_EQ(s.delivered[0], row.delivered);
+        }
+        EXPECT_EQ(s.store.message_count(), row.messages_after);
+        EXPECT_EQ(s.store.announced_bytes(), row.messages_after * row.total);
+    }
+}
+
+// A sender that keeps the table full of messages of 4096 tiny fragments, each
+// sent back to front so that none can join its packet, holds no more than the
+// announced totals and a small fixed amount per message; the packets still
+// come out whole once their first fragments arrive.
+TEST(ReassemblyStore, OutOfOrderFragmentsHoldOnlyTheAnnouncedTotals) {
+    constexpr std::uint16_t kCount = 4096;
+    constexpr std::uint64_t kBookkeepingPerMessage = 1024;
+    for (const std::uint32_t chunk : {1u, 32u}) {
+        SCOPED_TRACE("chunk " + std::to_string(chunk));
+        const std::uint32_t total = kCount * chunk;
+        auto chunk_of = [&](std::uint16_t index) {
+            return Bytes(chunk, static_cast<std::uint8_t>(index * 7 + 1));
+        };
+        Store s;
+        for (std::uint32_t id = 0; id < 256; ++id) {
+            // Every 16th index from the top down keeps the test quick; each
+            // one still lands ahead of a missing fragment.
+            for (int index = kCount - 1; index > 0; index -= 16) {
+                const auto at = static_cast<std::uint16_t>(index);
+                s.add(fragment(id, at, kCount, total), chunk_of(at));
+            }
+        }
+        ASSERT_EQ(s.store.message_count(), 256u);
+        ASSERT_EQ(s.store.announced_bytes(), 256u * total);
+        EXPECT_LE(s.store.held_bytes(), s.store.announced_bytes() + 256 * kBookkeepingPerMessage);
+
+        Bytes whole;
+        for (std::uint16_t index = 0; index < kCount; ++index) {
+            const Bytes part = chunk_of(index);
+            whole.insert(whole.end(), part.begin(), part.end());
+            if ((kCount - 1 - index) % 16 != 0) {
+                s.add(fragment(255, index, kCount, total), part);
+            }
+        }
+        ASSERT_EQ(s.delivered.size(), 1u);
+        EXPECT_EQ(s.delivered[0], whole);
+        EXPECT_EQ(s.store.message_count(), 255u);
     }
 }
 
@@ -121,8 +217,9 @@ TEST(ReassemblyStore, HoldsAtMost256Messages) {
 
 TEST(ReassemblyStore, AnnouncedBytesAreBoundedAt32MiB) {
     Store s;
-    s.add(fragment(1, 0, 2, k16MiB), {'a'});
-    s.add(fragment(2, 0, 2, k16MiB), {'a'});
+    // Each a one-byte last fragment: the first fragment is the rest.
+    s.add(fragment(1, 1, 2, k16MiB), {'a'});
+    s.add(fragment(2, 1, 2, k16MiB), {'a'});
     EXPECT_EQ(s.store.message_count(), 2u);
     EXPECT_EQ(s.store.announced_bytes(), 2u * k16MiB);
     s.add(fragment(3, 0, 2, 2), {'a'});

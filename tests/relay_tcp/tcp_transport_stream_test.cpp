@@ -2,6 +2,7 @@
 #include <random>
 
 #include "allocation_probe.hpp"
+#include "network/transport_input_check.hpp"
 #include "tcp_test_room.hpp"
 
 namespace qop::test {
@@ -129,6 +130,46 @@ TEST_F(TcpStream, ARelayThatKeepsStreamingLetsEveryPollReturnAndLosesNothing) {
     EXPECT_EQ(guest->state(), TransportState::Connected);
     // The budget, and at most the one frame that an earlier poll left half read.
     EXPECT_LE(most_in_one_poll * 64, network::kTcpPollReceiveBudgetBytes + 64);
+}
+
+// A flood of the smallest frames is handed out a bounded number at a time.
+// The test polls only when the readiness check says so, as the peer does:
+// frames a poll left in the reader must not wait for more bytes to arrive.
+TEST_F(TcpStream, AFloodOfTinyFramesIsDeliveredInOrderABoundedNumberAPoll) {
+    auto guest = join("tok-guest");
+    constexpr std::uint32_t kTotal = 5 * network::kTcpPollReceiveFrameBudget + 123;
+    Bytes wire;
+    for (std::uint32_t n = 0; n < kTotal; ++n) {
+        const Bytes frame = fake_relay_frame(
+            Bytes{static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)});
+        wire.insert(wire.end(), frame.begin(), frame.end());
+    }
+    relay_->send_raw(2, std::move(wire));
+    std::uint32_t expected = 0;
+    std::size_t polls_with_frames = 0;
+    std::string error;
+    const auto give_up = std::chrono::steady_clock::now() + kWaitLimit;
+    while (expected < kTotal && std::chrono::steady_clock::now() < give_up) {
+        const NetworkTransport* const transports[] = {guest.get()};
+        bool need_poll = false;
+        network::find_transports_to_poll(transports, 1, &need_poll);
+        if (!need_poll) {
+            std::this_thread::yield();
+            continue;
+        }
+        Frames frames;
+        ASSERT_TRUE(guest->poll(frames, error)) << error;
+        ASSERT_LE(frames.size(), network::kTcpPollReceiveFrameBudget);
+        polls_with_frames += frames.empty() ? 0 : 1;
+        for (const Bytes& frame : frames) {
+            ASSERT_EQ(frame, (Bytes{static_cast<std::uint8_t>(expected >> 8),
+                                    static_cast<std::uint8_t>(expected)}));
+            ++expected;
+        }
+    }
+    EXPECT_EQ(expected, kTotal) << "every frame, in order, without more bytes behind them";
+    EXPECT_GE(polls_with_frames, 6u);
+    EXPECT_EQ(guest->state(), TransportState::Connected);
 }
 
 TEST_F(TcpStream, AFrameOfExactlyTheLimitPassesBothWaysAndOneMoreByteDoesNot) {

@@ -18,10 +18,11 @@ struct DesktopSessionTiming {
     // so that the freshly started client is picked up quickly.
     std::int64_t fast_retry_wait_ms = 500;
     std::int32_t fast_retry_count = 10;
-    // Longest a read blocks while no byte is waiting. A stop request cancels
-    // the read and a queued command wakes it, so these bound only how often
-    // the pending commands' deadlines are looked at: while attaching, while
-    // commands are pending, and while none is.
+    // Longest a read blocks while no whole frame is waiting, also inside a
+    // frame that stalls half way. A stop request cancels the read and a
+    // queued command wakes it, so these bound only how often the pending
+    // commands' deadlines are looked at: while attaching, while commands are
+    // pending, and while none is.
     std::int64_t attach_poll_ms = 25;
     std::int64_t session_poll_ms = 10;
     std::int64_t session_idle_poll_ms = 1000;

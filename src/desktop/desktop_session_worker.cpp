@@ -229,13 +229,17 @@ bool DesktopSessionClient::connect_and_attach(const DesktopAttachOptions& option
     }
 
     const SteadyTimePoint deadline = deadline_after(now(), options.attach_timeout_ms);
-    while (!stop_requested.load() && now() < deadline) {
+    // A frame that began before the deadline is still read whole, under the
+    // read's own time-out; its slices only let pending commands expire.
+    bool inside_frame = false;
+    while (!stop_requested.load() && (inside_frame || now() < deadline)) {
         expire_pending_commands();
         std::vector<std::uint8_t> frame;
         SdkError read_error;
         const ReceiveResult result =
             transport.receive_frame(frame, timing.attach_poll_ms, read_error);
-        if (result == ReceiveResult::Idle) {
+        if (result == ReceiveResult::Idle || result == ReceiveResult::Partial) {
+            inside_frame = result == ReceiveResult::Partial;
             continue;
         }
         if (result != ReceiveResult::Frame) {
@@ -348,6 +352,8 @@ bool DesktopSessionClient::run_session(const DesktopAttachOptions& options,
         SdkError error;
         // The read ends when a frame arrives, a command is queued (wake) or a
         // stop is asked for (cancel); only pending deadlines need it shorter.
+        // A frame that stalls half way comes back as Partial at each poll,
+        // so its stall holds no deadline back.
         const std::int64_t poll_ms =
             pending.empty() ? timing.session_idle_poll_ms : timing.session_poll_ms;
         const ReceiveResult result = transport.receive_frame(frame, poll_ms, error);
@@ -361,7 +367,7 @@ bool DesktopSessionClient::run_session(const DesktopAttachOptions& options,
             if (!handle_server_message(message, false)) {
                 return false;
             }
-        } else if (result != ReceiveResult::Idle) {
+        } else if (result != ReceiveResult::Idle && result != ReceiveResult::Partial) {
             if (stop_requested.load()) {
                 return false;
             }

@@ -14,6 +14,9 @@ enum class ReceiveResult : std::int32_t {
     Idle = 1,    // nothing arrived within the poll time
     Closed = 2,  // closed, broken, never opened or cancelled; no error is filled
     Error = 3,   // a failure; the error is filled
+    // A frame has begun but did not arrive whole within the poll time; the
+    // transport keeps what came and the next call goes on with it.
+    Partial = 4,
 };
 
 // A connection to the desktop client that carries length-prefixed frames.
@@ -31,8 +34,10 @@ public:
     // Writes the payload as one frame.
     virtual bool send_frame(const std::vector<std::uint8_t>& payload, SdkError& error) = 0;
 
-    // Waits up to poll_ms for the first byte of a frame, returning as soon as
-    // it arrives; once it is there the whole frame is read.
+    // Waits up to poll_ms for a frame, returning as soon as one is whole. A
+    // frame that stalls is waited for in poll_ms slices (Partial), so that
+    // the caller can see to its deadlines meanwhile; the frame read's own
+    // time-out runs on across those calls.
     virtual ReceiveResult receive_frame(std::vector<std::uint8_t>& out, std::int64_t poll_ms,
                                         SdkError& error) = 0;
 
@@ -40,9 +45,9 @@ public:
     // cancelled transport is never connected again.
     virtual void cancel() = 0;
 
-    // Ends the receive_frame wait in progress, or the next one, with Idle at
-    // once, so that the worker turns to what was just queued for it. One wake
-    // ends one wait. May be called from any thread.
+    // Ends the receive_frame wait in progress, or the next one, with Idle
+    // (Partial inside a frame) at once, so that the worker turns to what was just queued for it.
+    // One wake ends one wait. May be called from any thread.
     virtual void wake() = 0;
 
     virtual void close() = 0;

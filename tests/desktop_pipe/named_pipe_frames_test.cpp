@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <thread>
 
 #include "named_pipe_connection.hpp"
@@ -167,6 +168,55 @@ TEST_F(NamedPipeFramesTest, StalledFrameEndsWithTheReadTimeOut) {
                   testing::with_system_text("Timed out reading desktop session pipe", 1460));
         EXPECT_EQ(error.category, "channel");
         EXPECT_TRUE(error.retryable);
+    }
+}
+
+TEST_F(NamedPipeFramesTest, StalledFrameIsPartialAtEachPollAndKeptUntilItEnds) {
+    struct Case {
+        const char* name;
+        std::function<void(qop::test::TestPipeServer&, DesktopTransport&)> end_stall;
+        ReceiveResult result;
+        Bytes payload;
+    };
+    const Case cases[] = {
+        {"rest arrives",
+         [](qop::test::TestPipeServer& s, DesktopTransport&) {
+             s.write_bytes({3, 4, 5});
+         },
+         ReceiveResult::Frame,
+         {1, 2, 3, 4, 5}},
+        {"server closes",
+         [](qop::test::TestPipeServer& s, DesktopTransport&) { s.close(); },
+         ReceiveResult::Closed,
+         {9}},
+        {"cancel",
+         [](qop::test::TestPipeServer&, DesktopTransport& t) { t.cancel(); },
+         ReceiveResult::Closed,
+         {9}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        connect();
+        // The header, the length inside it cut in two, and part of the payload.
+        ASSERT_TRUE(server->write_bytes({5, 0}));
+        ASSERT_TRUE(server->write_bytes({0, 0, 1, 2}));
+        Bytes out = {9};
+        SdkError error;
+        error.code = "UNTOUCHED";
+        // The polls end inside the frame, far before the read time-out; a
+        // wake ends one too.
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(transport->receive_frame(out, 20, error), ReceiveResult::Partial);
+        EXPECT_EQ(transport->receive_frame(out, 20, error), ReceiveResult::Partial);
+        transport->wake();
+        EXPECT_EQ(transport->receive_frame(out, 30000, error), ReceiveResult::Partial);
+        EXPECT_LT(elapsed_ms(start), 3000);
+        EXPECT_EQ(out, Bytes{9});
+
+        c.end_stall(*server, *transport);
+        EXPECT_EQ(receive_until_not_idle(*transport, out, error), c.result);
+        EXPECT_EQ(out, c.payload);
+        EXPECT_EQ(error.code, "UNTOUCHED");
     }
 }
 

@@ -47,14 +47,16 @@ inline std::string with_system_text(const std::string& message, DWORD error_numb
     return text.empty() ? message : message + ": " + text;
 }
 
-// Polls until something other than Idle arrives or the limit passes.
+// Polls until something other than Idle (or Partial, a frame not yet whole)
+// arrives or the limit passes.
 inline ReceiveResult receive_until_not_idle(
     DesktopTransport& transport, std::vector<std::uint8_t>& out, SdkError& error,
     std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
     const Clock::time_point deadline = Clock::now() + limit;
     for (;;) {
         const ReceiveResult result = transport.receive_frame(out, 20, error);
-        if (result != ReceiveResult::Idle || Clock::now() >= deadline) {
+        const bool waiting = result == ReceiveResult::Idle || result == ReceiveResult::Partial;
+        if (!waiting || Clock::now() >= deadline) {
             return result;
         }
     }

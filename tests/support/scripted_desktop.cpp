@@ -1,5 +1,6 @@
 #include "support/scripted_desktop.hpp"
 
+#include <algorithm>
 #include <utility>
 
 namespace qop::desktop::fakes {
@@ -16,11 +17,47 @@ struct ScriptedDesktop::TransportState {
     bool cancelled = false;
     bool woken = false;
     std::shared_ptr<Connection> connection;
+    // The frame being read, header included, as far as it has arrived, and
+    // when bytes of it last arrived (the read time-out counts from there).
+    std::vector<std::uint8_t> frame;
+    Clock::time_point last_progress;
 };
 
 namespace {
 
 constexpr std::uint32_t kMaxFramePayload = 16u * 1024u * 1024u;
+constexpr std::size_t kFrameHeaderSize = 4;
+
+enum class FrameProgress { Whole, Incomplete, BadLength };
+
+// Moves bytes from the stream into `frame` until it holds `total` bytes or
+// the stream is empty.
+void take_bytes(std::deque<std::uint8_t>& stream, std::vector<std::uint8_t>& frame,
+                std::size_t total) {
+    const std::size_t count = std::min(total - std::min(total, frame.size()), stream.size());
+    const auto end = stream.begin() + static_cast<std::ptrdiff_t>(count);
+    frame.insert(frame.end(), stream.begin(), end);
+    stream.erase(stream.begin(), end);
+}
+
+// Takes what the frame in progress still needs from the stream, like a pipe
+// read that returns whatever has arrived.
+FrameProgress take_frame_bytes(std::deque<std::uint8_t>& stream, std::vector<std::uint8_t>& frame) {
+    take_bytes(stream, frame, kFrameHeaderSize);
+    if (frame.size() < kFrameHeaderSize) {
+        return FrameProgress::Incomplete;
+    }
+    std::uint32_t length = 0;
+    for (std::size_t i = 0; i < kFrameHeaderSize; ++i) {
+        length |= static_cast<std::uint32_t>(frame[i]) << (8 * i);
+    }
+    if (length < 1 || length > kMaxFramePayload) {
+        return FrameProgress::BadLength;
+    }
+    take_bytes(stream, frame, kFrameHeaderSize + length);
+    return frame.size() == kFrameHeaderSize + length ? FrameProgress::Whole
+                                                     : FrameProgress::Incomplete;
+}
 
 SdkError bridge_error(const std::string& message) {
     SdkError error;
@@ -210,6 +247,8 @@ void ScriptedDesktop::set_write_policy(WritePolicy policy) {
 void ScriptedDesktop::set_read_timeout_ms(std::int64_t timeout_ms) {
     std::lock_guard<std::mutex> lock(mutex);
     read_timeout_ms = timeout_ms;
+    // A read stalled right now judges its stall by the new limit.
+    changed.notify_all();
 }
 
 void ScriptedDesktop::set_attach_handler(AttachHandler handler) {
@@ -474,62 +513,63 @@ ReceiveResult ScriptedDesktop::transport_receive(TransportState& transport,
     if (!connection || connection->game_closed || transport.cancelled) {
         return ReceiveResult::Closed;
     }
-    changed.wait_for(lock, std::chrono::milliseconds(poll_ms > 0 ? poll_ms : 0), [&] {
-        return transport.cancelled || transport.woken || !connection->to_game.empty() ||
-               connection->desktop_closed;
-    });
-    if (transport.cancelled) {
-        return ReceiveResult::Closed;
-    }
-    if (connection->to_game.empty()) {
-        if (connection->desktop_closed) {
+    const auto poll_end = Clock::now() + std::chrono::milliseconds(poll_ms > 0 ? poll_ms : 0);
+    for (;;) {
+        if (transport.cancelled) {
+            transport.frame.clear();
             return ReceiveResult::Closed;
         }
-        transport.woken = false;
-        return ReceiveResult::Idle;
+        const std::size_t had = transport.frame.size();
+        switch (take_frame_bytes(connection->to_game, transport.frame)) {
+            case FrameProgress::Whole:
+                out.assign(transport.frame.begin() + kFrameHeaderSize, transport.frame.end());
+                transport.frame.clear();
+                return ReceiveResult::Frame;
+            case FrameProgress::BadLength:
+                transport.frame.clear();
+                error.code = "INVALID_PROTOBUF_PAYLOAD";
+                error.message = "Desktop session frame length is invalid";
+                error.category = "validation";
+                error.retryable = false;
+                return ReceiveResult::Error;
+            case FrameProgress::Incomplete:
+                break;
+        }
+        const auto reading = Clock::now();
+        if (transport.frame.size() > had) {
+            transport.last_progress = reading;
+        }
+        const bool inside = !transport.frame.empty();
+        if (connection->desktop_closed) {
+            transport.frame.clear();
+            return ReceiveResult::Closed;
+        }
+        const ReceiveResult nothing_whole = inside ? ReceiveResult::Partial : ReceiveResult::Idle;
+        if (transport.woken) {
+            transport.woken = false;
+            return nothing_whole;
+        }
+        auto until = poll_end;
+        if (inside) {
+            const auto read_deadline =
+                transport.last_progress + std::chrono::milliseconds(read_timeout_ms);
+            if (reading >= read_deadline) {
+                transport.frame.clear();
+                error = bridge_error("Timed out reading desktop session pipe");
+                return ReceiveResult::Error;
+            }
+            until = std::min(until, read_deadline);
+        }
+        if (reading >= until) {
+            return nothing_whole;
+        }
+        changed.wait_until(lock, until, [&] {
+            return transport.cancelled || transport.woken || !connection->to_game.empty() ||
+                   connection->desktop_closed ||
+                   (inside && Clock::now() >= transport.last_progress +
+                                                  std::chrono::milliseconds(read_timeout_ms));
+        });
     }
-    ReceiveResult waited = wait_for_bytes(lock, transport, *connection, 4, error);
-    if (waited != ReceiveResult::Frame) {
-        return waited;
-    }
-    std::uint32_t length = 0;
-    for (int shift = 0; shift < 32; shift += 8) {
-        length |= static_cast<std::uint32_t>(connection->to_game.front()) << shift;
-        connection->to_game.pop_front();
-    }
-    if (length < 1 || length > kMaxFramePayload) {
-        error.code = "INVALID_PROTOBUF_PAYLOAD";
-        error.message = "Desktop session frame length is invalid";
-        error.category = "validation";
-        error.retryable = false;
-        return ReceiveResult::Error;
-    }
-    waited = wait_for_bytes(lock, transport, *connection, length, error);
-    if (waited != ReceiveResult::Frame) {
-        return waited;
-    }
-    out.assign(connection->to_game.begin(), connection->to_game.begin() + length);
-    connection->to_game.erase(connection->to_game.begin(), connection->to_game.begin() + length);
-    return ReceiveResult::Frame;
-}
-
-ReceiveResult ScriptedDesktop::wait_for_bytes(std::unique_lock<std::mutex>& lock,
-                                              TransportState& transport, Connection& connection,
-                                              std::size_t count, SdkError& error) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(read_timeout_ms);
-    changed.wait_until(lock, deadline, [&] {
-        return transport.cancelled || connection.to_game.size() >= count ||
-               connection.desktop_closed;
-    });
-    if (connection.to_game.size() >= count) {
-        return ReceiveResult::Frame;
-    }
-    if (transport.cancelled || connection.desktop_closed) {
-        connection.to_game.clear();
-        return ReceiveResult::Closed;
-    }
-    error = bridge_error("Timed out reading desktop session pipe");
-    return ReceiveResult::Error;
 }
 
 void ScriptedDesktop::transport_cancel(TransportState& transport) {
@@ -559,6 +599,7 @@ void ScriptedDesktop::close_locked(TransportState& transport) {
         return;
     }
     transport.connection->game_closed = true;
+    transport.frame.clear();
     if (current == transport.connection) {
         current.reset();
     }

@@ -2,10 +2,12 @@
 
 // An in-process stand-in for the desktop client application, reached through
 // a fake DesktopPlatform and fake DesktopTransports that behave like the
-// named-pipe transport (sticky cancel, a wake that ends one wait, frames read
-// whole, Closed after the desktop closes and the buffered bytes are read). Everything the game side
-// writes is decoded with the generated protocol classes; answers are real
-// server messages framed by hand, or any raw bytes a test chooses.
+// named-pipe transport (sticky cancel, a wake that ends one wait, a stalled
+// frame kept and given back as Partial at each poll until the read time-out,
+// Closed after the desktop closes and the buffered bytes are read).
+// Everything the game side writes is decoded with the generated protocol
+// classes; answers are real server messages framed by hand, or any raw bytes
+// a test chooses.
 //
 // Usage:
 //   auto desktop = ScriptedDesktop::create();
@@ -151,8 +153,9 @@ public:
     void queue_connect_behaviours(std::vector<ConnectBehaviour> behaviours);
     // Default: every write is delivered.
     void set_write_policy(WritePolicy policy);
-    // How long a frame whose first bytes arrived may stall before the read
-    // fails with "Timed out reading desktop session pipe" (default 5000).
+    // How long a frame whose first bytes arrived may wait for more before the
+    // read fails with "Timed out reading desktop session pipe" (default 5000);
+    // a change applies to a stall under way.
     void set_read_timeout_ms(std::int64_t timeout_ms);
     // Lets every write that is held now go on.
     void release_held_writes();
@@ -213,8 +216,6 @@ private:
     ScriptedDesktop() = default;
 
     void close_locked(TransportState& transport);
-    ReceiveResult wait_for_bytes(std::unique_lock<std::mutex>& lock, TransportState& transport,
-                                 Connection& connection, std::size_t count, SdkError& error);
     void apply_reply(Connection& connection, const DesktopReply& reply);
 
     mutable std::mutex mutex;

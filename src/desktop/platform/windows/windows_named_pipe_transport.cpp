@@ -28,7 +28,6 @@ constexpr DWORD kConnectRoundWaitMs = 50;
 // The largest count one ReadFile or WriteFile call takes.
 constexpr std::size_t kLargestOperation = 0xFFFFFFFFu;
 
-enum class ReadOutcome { Done, Closed, Failed };
 enum class WaitOutcome { Completed, Cancelled, TimedOut };
 
 bool means_closed(DWORD error_number) {
@@ -51,7 +50,7 @@ public:
         : operation_timeout_ms_(clamp_wait_milliseconds(operation_timeout_ms)),
           cancel_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
           wake_event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-          header_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+          read_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
     ~WindowsNamedPipeTransport() override { close(); }
 
@@ -153,33 +152,66 @@ public:
         if (pipe == INVALID_HANDLE_VALUE) {
             return ReceiveResult::Closed;
         }
-        std::size_t header_bytes = 0;
-        switch (wait_for_header(pipe, poll_ms, header_bytes, error)) {
-            case HeaderWait::Arrived:
-                break;
-            case HeaderWait::Nothing:
-                return ReceiveResult::Idle;
-            case HeaderWait::Closed:
-                return ReceiveResult::Closed;
-            case HeaderWait::Failed:
-                return ReceiveResult::Error;
-        }
-        // The rest of the length, then the payload, under the read time-out.
-        std::array<std::uint8_t, kDesktopFrameHeaderSize>& header = header_;
-        const ReadOutcome header_read = read_exact_overlapped(pipe, header.data() + header_bytes,
-                                                              header.size() - header_bytes, error);
-        if (header_read != ReadOutcome::Done) {
-            return to_receive_result(header_read);
-        }
-        std::uint32_t length = 0;
-        // The length is checked before anything is allocated for it.
-        if (!read_frame_length(header, length)) {
-            error = make_invalid_payload_error("Desktop session frame length is invalid");
+        if (!read_event_.valid()) {
+            error = make_bridge_error("Could not create named-pipe read event", GetLastError());
             return ReceiveResult::Error;
         }
-        out.resize(length);
-        const ReadOutcome body_read = read_exact_overlapped(pipe, out.data(), out.size(), error);
-        return to_receive_result(body_read);
+        const Clock::time_point poll_end = deadline_after(Clock::now(), poll_ms);
+        for (;;) {
+            if (!read_pending_) {
+                switch (start_frame_read(pipe, error)) {
+                    case ReadStart::Finished:
+                    case ReadStart::Pending:
+                        break;
+                    case ReadStart::Closed:
+                        forget_frame();
+                        return ReceiveResult::Closed;
+                    case ReadStart::Failed:
+                        forget_frame();
+                        return ReceiveResult::Error;
+                }
+            }
+            switch (wait_for_read(poll_end)) {
+                case ReadWait::Finished:
+                    break;
+                case ReadWait::Cancelled:
+                    abandon_read();
+                    forget_frame();
+                    return ReceiveResult::Closed;
+                case ReadWait::TimedOut:
+                    abandon_read();
+                    forget_frame();
+                    error =
+                        make_bridge_error("Timed out reading desktop session pipe", ERROR_TIMEOUT);
+                    return ReceiveResult::Error;
+                case ReadWait::PollOver:
+                    return inside_frame() ? ReceiveResult::Partial : ReceiveResult::Idle;
+            }
+            read_pending_ = false;
+            DWORD transferred = 0;
+            if (!GetOverlappedResult(pipe, &read_overlapped_, &transferred, FALSE)) {
+                const DWORD finish_error = GetLastError();
+                forget_frame();
+                if (means_closed(finish_error)) {
+                    return ReceiveResult::Closed;
+                }
+                error = make_bridge_error("Could not finish reading desktop session pipe",
+                                          finish_error);
+                return ReceiveResult::Error;
+            }
+            if (transferred == 0) {
+                forget_frame();
+                return ReceiveResult::Closed;
+            }
+            switch (take_read(transferred, out, error)) {
+                case FrameStep::Whole:
+                    return ReceiveResult::Frame;
+                case FrameStep::BadLength:
+                    return ReceiveResult::Error;
+                case FrameStep::Incomplete:
+                    break;
+            }
+        }
     }
 
     void cancel() override {
@@ -207,9 +239,10 @@ public:
     }
 
 private:
-    // How the wait for a frame's first bytes ended.
-    enum class HeaderWait { Arrived, Nothing, Closed, Failed };
     enum class ReadStart { Finished, Pending, Closed, Failed };
+    // How one wait on the read in flight ended; PollOver covers a wake.
+    enum class ReadWait { Finished, Cancelled, TimedOut, PollOver };
+    enum class FrameStep { Whole, Incomplete, BadLength };
 
     // Starts one overlapped read; either way it ends by signalling the
     // record's event.
@@ -229,70 +262,105 @@ private:
         return ReadStart::Failed;
     }
 
-    // The read of a frame's first bytes stays pending from one call to the
-    // next, so that the wait ends the moment the desktop writes, and so that
-    // waiting costs no system call beyond the wait itself. The wait ends too
-    // on a cancel (Closed) and on a wake or at the poll time (Nothing).
-    HeaderWait wait_for_header(HANDLE pipe, std::int64_t poll_ms, std::size_t& got,
-                               SdkError& error) {
-        if (!header_event_.valid()) {
-            error = make_bridge_error("Could not create named-pipe read event", GetLastError());
-            return HeaderWait::Failed;
+    bool inside_frame() const { return header_got_ > 0; }
+
+    // Starts the read of what the frame still needs: the rest of its length,
+    // then the rest of its payload. Inside a frame each read gets the read
+    // time-out; the read of a frame's first bytes waits as long as it takes.
+    ReadStart start_frame_read(HANDLE pipe, SdkError& error) {
+        std::uint8_t* target = nullptr;
+        std::size_t wanted = 0;
+        if (header_got_ < header_.size()) {
+            target = header_.data() + header_got_;
+            wanted = header_.size() - header_got_;
+        } else {
+            target = body_.data() + body_got_;
+            wanted = body_.size() - body_got_;
         }
-        if (!header_pending_) {
-            ResetEvent(header_event_.get());
-            header_overlapped_ = OVERLAPPED{};
-            header_overlapped_.hEvent = header_event_.get();
-            switch (start_read(pipe, header_.data(), static_cast<DWORD>(header_.size()),
-                               header_overlapped_, error)) {
-                case ReadStart::Finished:
-                case ReadStart::Pending:
-                    break;
-                case ReadStart::Closed:
-                    return HeaderWait::Closed;
-                case ReadStart::Failed:
-                    return HeaderWait::Failed;
-            }
-            header_pending_ = true;
+        ResetEvent(read_event_.get());
+        read_overlapped_ = OVERLAPPED{};
+        read_overlapped_.hEvent = read_event_.get();
+        const ReadStart started =
+            start_read(pipe, target, static_cast<DWORD>(std::min(wanted, kLargestOperation)),
+                       read_overlapped_, error);
+        if (started == ReadStart::Finished || started == ReadStart::Pending) {
+            read_pending_ = true;
+            read_deadline_ = deadline_after(Clock::now(), operation_timeout_ms_);
         }
-        const HANDLE waits[3] = {header_event_.get(), cancel_event_.get(), wake_event_.get()};
-        const DWORD count = wake_event_.valid() ? 3 : 2;
-        const DWORD woken =
-            WaitForMultipleObjects(count, waits, FALSE, clamp_wait_milliseconds(poll_ms));
-        if (woken == WAIT_OBJECT_0 + 1) {
-            return HeaderWait::Closed;
-        }
-        if (woken != WAIT_OBJECT_0) {
-            return HeaderWait::Nothing;
-        }
-        header_pending_ = false;
-        DWORD transferred = 0;
-        if (!GetOverlappedResult(pipe, &header_overlapped_, &transferred, FALSE)) {
-            const DWORD finish_error = GetLastError();
-            if (means_closed(finish_error)) {
-                return HeaderWait::Closed;
-            }
-            error =
-                make_bridge_error("Could not finish reading desktop session pipe", finish_error);
-            return HeaderWait::Failed;
-        }
-        if (transferred == 0) {
-            return HeaderWait::Closed;
-        }
-        got = transferred;
-        return HeaderWait::Arrived;
+        return started;
     }
 
-    static ReceiveResult to_receive_result(ReadOutcome outcome) {
-        switch (outcome) {
-            case ReadOutcome::Done:
-                return ReceiveResult::Frame;
-            case ReadOutcome::Closed:
-                return ReceiveResult::Closed;
-            case ReadOutcome::Failed:
-                break;
+    // Waits for the read in flight until the poll ends, a wake or a cancel
+    // comes, or, inside a frame, the read time-out passes. The read stays in
+    // flight unless it finished; the caller abandons it on a cancel or a
+    // time-out.
+    ReadWait wait_for_read(Clock::time_point poll_end) {
+        const bool inside = inside_frame();
+        std::int64_t wait_ms = milliseconds_until(poll_end);
+        if (inside) {
+            wait_ms = std::min(wait_ms, milliseconds_until(read_deadline_));
         }
-        return ReceiveResult::Error;
+        const HANDLE waits[3] = {read_event_.get(), cancel_event_.get(), wake_event_.get()};
+        const DWORD count = wake_event_.valid() ? 3 : 2;
+        const DWORD woken =
+            WaitForMultipleObjects(count, waits, FALSE, clamp_wait_milliseconds(wait_ms));
+        if (woken == WAIT_OBJECT_0) {
+            return ReadWait::Finished;
+        }
+        if (woken == WAIT_OBJECT_0 + 1) {
+            return ReadWait::Cancelled;
+        }
+        if (inside && (woken == WAIT_FAILED || Clock::now() >= read_deadline_)) {
+            return ReadWait::TimedOut;
+        }
+        return ReadWait::PollOver;
+    }
+
+    // Cancels the read in flight and waits for it, so that the system no
+    // longer writes into this object's buffers.
+    void abandon_read() {
+        {
+            std::lock_guard<std::mutex> lock(pipe_mutex_);
+            if (pipe_.valid()) {
+                CancelIoEx(pipe_.get(), &read_overlapped_);
+            }
+        }
+        WaitForSingleObject(read_event_.get(), INFINITE);
+        read_pending_ = false;
+    }
+
+    // Counts the bytes a finished read brought; a whole frame's payload goes
+    // to `out`.
+    FrameStep take_read(DWORD transferred, std::vector<std::uint8_t>& out, SdkError& error) {
+        if (header_got_ < header_.size()) {
+            header_got_ += transferred;
+            if (header_got_ < header_.size()) {
+                return FrameStep::Incomplete;
+            }
+            std::uint32_t length = 0;
+            // The length is checked before anything is allocated for it.
+            if (!read_frame_length(header_, length)) {
+                forget_frame();
+                error = make_invalid_payload_error("Desktop session frame length is invalid");
+                return FrameStep::BadLength;
+            }
+            body_.assign(length, 0);
+            body_got_ = 0;
+            return FrameStep::Incomplete;
+        }
+        body_got_ += transferred;
+        if (body_got_ < body_.size()) {
+            return FrameStep::Incomplete;
+        }
+        out = std::move(body_);
+        forget_frame();
+        return FrameStep::Whole;
+    }
+
+    void forget_frame() {
+        header_got_ = 0;
+        std::vector<std::uint8_t>().swap(body_);
+        body_got_ = 0;
     }
 
     HANDLE current_pipe() {
@@ -309,12 +377,13 @@ private:
                 pipe = std::move(pipe_);
             }
         }
-        // The pending read of a frame's first bytes writes into this object
-        // until it has ended; the cancel above ends it promptly.
-        if (header_pending_) {
-            WaitForSingleObject(header_event_.get(), INFINITE);
-            header_pending_ = false;
+        // The read in flight writes into this object until it has ended; the
+        // cancel above ends it promptly.
+        if (read_pending_) {
+            WaitForSingleObject(read_event_.get(), INFINITE);
+            read_pending_ = false;
         }
+        forget_frame();
     }
 
     // True when cancelled, waiting up to wait_ms for a cancel to come.
@@ -343,55 +412,6 @@ private:
         }
         WaitForSingleObject(overlapped.hEvent, INFINITE);
         return woken == WAIT_OBJECT_0 + 1 ? WaitOutcome::Cancelled : WaitOutcome::TimedOut;
-    }
-
-    ReadOutcome read_exact_overlapped(HANDLE pipe, std::uint8_t* data, std::size_t size,
-                                      SdkError& error) {
-        std::size_t done = 0;
-        while (done < size) {
-            UniqueHandle operation_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-            if (!operation_event.valid()) {
-                error = make_bridge_error("Could not create named-pipe read event", GetLastError());
-                return ReadOutcome::Failed;
-            }
-            OVERLAPPED overlapped{};
-            overlapped.hEvent = operation_event.get();
-            const DWORD ask = static_cast<DWORD>(std::min(size - done, kLargestOperation));
-            const ReadStart started = start_read(pipe, data + done, ask, overlapped, error);
-            if (started == ReadStart::Closed) {
-                return ReadOutcome::Closed;
-            }
-            if (started == ReadStart::Failed) {
-                return ReadOutcome::Failed;
-            }
-            if (started == ReadStart::Pending) {
-                const WaitOutcome waited = wait_for_operation(overlapped);
-                if (waited == WaitOutcome::Cancelled) {
-                    return ReadOutcome::Closed;
-                }
-                if (waited == WaitOutcome::TimedOut) {
-                    error =
-                        make_bridge_error("Timed out reading desktop session pipe", ERROR_TIMEOUT);
-                    return ReadOutcome::Failed;
-                }
-            }
-            // Also when ReadFile finished at once: the count comes from here.
-            DWORD transferred = 0;
-            if (!GetOverlappedResult(pipe, &overlapped, &transferred, FALSE)) {
-                const DWORD finish_error = GetLastError();
-                if (means_closed(finish_error)) {
-                    return ReadOutcome::Closed;
-                }
-                error = make_bridge_error("Could not finish reading desktop session pipe",
-                                          finish_error);
-                return ReadOutcome::Failed;
-            }
-            if (transferred == 0) {
-                return ReadOutcome::Closed;
-            }
-            done += transferred;
-        }
-        return ReadOutcome::Done;
     }
 
     bool write_all_overlapped(HANDLE pipe, const std::uint8_t* data, std::size_t size,
@@ -448,12 +468,17 @@ private:
     UniqueHandle cancel_event_;
     // Auto-reset: one wake ends one wait. Without it, waits end at their poll time.
     UniqueHandle wake_event_;
-    // The read of a frame's first bytes, pending between calls while nothing
-    // has arrived. Used by the worker thread only.
-    UniqueHandle header_event_;
-    OVERLAPPED header_overlapped_{};
+    // The frame being read and the one read in flight for it, kept from one
+    // receive_frame to the next while the frame has not all arrived. Used by
+    // the worker thread only.
+    UniqueHandle read_event_;
+    OVERLAPPED read_overlapped_{};
+    bool read_pending_ = false;
+    Clock::time_point read_deadline_{};
     std::array<std::uint8_t, kDesktopFrameHeaderSize> header_{};
-    bool header_pending_ = false;
+    std::size_t header_got_ = 0;
+    std::vector<std::uint8_t> body_;
+    std::size_t body_got_ = 0;
     std::atomic<bool> cancelled_{false};
     // Guards pipe_ against cancel() from another thread: every assignment,
     // close and CancelIoEx of it happens under this lock, never across a wait.

@@ -77,14 +77,25 @@ private:
     // ---- connect roads and completion (qop_multiplayer_peer_connect.cpp)
     // The busy test of both roads, then _close().
     bool prepare_connect();
+    // The reading of each road's input and the start.
+    godot::Error start_bootstrap_road(const godot::Dictionary& bootstrap);
+    godot::Error start_data_plane_road(const godot::Dictionary& context);
     godot::Error start_worker(bool hosted, qop::network::HostedBootstrapContext bootstrap,
                               qop::network::DataPlaneConnectionContext context);
     godot::Error refuse_connect_input(const std::string& message);
+    // A connect road that threw before its worker started.
+    godot::Error refuse_connect_after_exception(const char* what) noexcept;
     void complete_connection();
     bool build_slot_table();
     std::uint64_t draw_session_nonce() const;
 
     // ---- lifecycle (qop_multiplayer_peer_lifecycle.cpp)
+    void poll_connection();
+    // Nothing may unwind into the engine: an override that threw (out of
+    // memory, in practice) midway leaves a connection in no known state, so
+    // it ends, through the fail path while memory allows.
+    void end_after_exception(const char* what) noexcept;
+    void disconnect_peer(std::int32_t peer);
     void pump_hosted_session_events();
     // False when the event ended the connection (or a signal handler did).
     bool apply_room_event(const qop::network::HostedSessionEvent& event);
@@ -113,6 +124,7 @@ private:
     };
     godot::Error plan_packet(std::int32_t target, std::uint64_t size, std::int32_t mode,
                              PacketPlan& plan) const;
+    godot::Error put_packet(const uint8_t* buffer, int32_t size);
     godot::Error send_packet(std::int32_t target, const std::uint8_t* data, std::uint64_t size,
                              std::int32_t mode, std::int32_t channel);
     godot::Error send_failure(const std::string& error, bool reliable);

@@ -1,3 +1,5 @@
+#include <exception>
+#include <string>
 #include <utility>
 
 #include <godot_cpp/variant/array.hpp>
@@ -20,6 +22,7 @@ constexpr char kContextInvalid[] = "Dovral data-plane connection context is inva
 constexpr char kConnectFailed[] = "QOP multiplayer connection failed";
 constexpr char kSlotMetadataUnavailable[] = "DataPlaneEnvelope V1 slot metadata is unavailable";
 constexpr char kWorkerNotStarted[] = "Could not start the multiplayer connect worker: ";
+constexpr char kPeerFault[] = "QOP multiplayer peer failed: ";
 
 // A value read the way scripts read it: missing is empty, a number is its text.
 std::string text_value(const godot::Dictionary& dictionary, const char* key) {
@@ -60,6 +63,14 @@ godot::Error QOPMultiplayerPeer::connect_from_bootstrap(const godot::Dictionary&
     if (!prepare_connect()) {
         return godot::ERR_ALREADY_IN_USE;
     }
+    try {
+        return start_bootstrap_road(bootstrap);
+    } catch (const std::exception& failure) {
+        return refuse_connect_after_exception(failure.what());
+    }
+}
+
+godot::Error QOPMultiplayerPeer::start_bootstrap_road(const godot::Dictionary& bootstrap) {
     HostedBootstrapContext input;
     input.launch_ticket = text_value(bootstrap, "launch_ticket");
     input.bootstrap_endpoint = text_value(bootstrap, "bootstrap_endpoint");
@@ -75,6 +86,14 @@ godot::Error QOPMultiplayerPeer::connect_from_data_plane(const godot::Dictionary
     if (!prepare_connect()) {
         return godot::ERR_ALREADY_IN_USE;
     }
+    try {
+        return start_data_plane_road(context);
+    } catch (const std::exception& failure) {
+        return refuse_connect_after_exception(failure.what());
+    }
+}
+
+godot::Error QOPMultiplayerPeer::start_data_plane_road(const godot::Dictionary& context) {
     DataPlaneConnectionContext input;
     std::string error;
     const bool parsed = qop::network::parse_data_plane_descriptor(
@@ -99,6 +118,18 @@ godot::Error QOPMultiplayerPeer::refuse_connect_input(const std::string& message
     last_error = to_godot_string(message);
     connection_status = MultiplayerPeer::CONNECTION_DISCONNECTED;
     return godot::ERR_INVALID_PARAMETER;
+}
+
+godot::Error QOPMultiplayerPeer::refuse_connect_after_exception(const char* what) noexcept {
+    // Only the reading of the input and the report of a worker that did not
+    // start can throw, so no worker runs: the connect did not happen.
+    pending_hosted = false;
+    connection_status = MultiplayerPeer::CONNECTION_DISCONNECTED;
+    try {
+        last_error = to_godot_string(std::string(kPeerFault) + what);
+    } catch (...) {
+    }
+    return godot::ERR_OUT_OF_MEMORY;
 }
 
 godot::Error QOPMultiplayerPeer::start_worker(bool hosted, HostedBootstrapContext bootstrap,

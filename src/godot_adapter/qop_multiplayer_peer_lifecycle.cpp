@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <string>
 #include <utility>
 
 #include "godot_adapter/godot_string_conversion.hpp"
@@ -18,6 +20,7 @@ using qop::network::HostedSessionEventKind;
 constexpr char kPeerDisconnected[] = "peer_disconnected";
 constexpr char kHostedSessionDisconnected[] = "Hosted session disconnected";
 constexpr char kHostChanged[] = "Room host changed; reconnect the multiplayer peer";
+constexpr char kPeerFault[] = "QOP multiplayer peer failed: ";
 
 constexpr std::int64_t kControlPeriodNs = 5'000'000'000;
 constexpr std::int64_t kKeepalivePeriodNs = 30'000'000'000;
@@ -36,10 +39,40 @@ void QOPMultiplayerPeer::begin_connection() {
 }
 
 void QOPMultiplayerPeer::fail_connection(const godot::String& message) {
-    handle_connection_failure(to_std_string(message), false);
+    try {
+        handle_connection_failure(to_std_string(message), false);
+    } catch (const std::exception& failure) {
+        end_after_exception(failure.what());
+    }
+}
+
+void QOPMultiplayerPeer::end_after_exception(const char* what) noexcept {
+    try {
+        handle_connection_failure(std::string(kPeerFault) + what, false);
+        return;
+    } catch (...) {
+    }
+    // Not even the fail path had memory: at least nothing works on the
+    // connection any more, and the engine sees it gone.
+    connection_status = MultiplayerPeer::CONNECTION_DISCONNECTED;
+    end_connection_generation();
+    if (reliable_transport != nullptr) {
+        reliable_transport->close();
+    }
+    if (unreliable_transport != nullptr) {
+        unreliable_transport->close();
+    }
 }
 
 void QOPMultiplayerPeer::_poll() {
+    try {
+        poll_connection();
+    } catch (const std::exception& failure) {
+        end_after_exception(failure.what());
+    }
+}
+
+void QOPMultiplayerPeer::poll_connection() {
     if (connect_worker.take_ready()) {
         complete_connection();
     }
@@ -217,6 +250,14 @@ void QOPMultiplayerPeer::_close() {
 }
 
 void QOPMultiplayerPeer::_disconnect_peer(int32_t p_peer, bool /*p_force*/) {
+    try {
+        disconnect_peer(p_peer);
+    } catch (const std::exception& failure) {
+        end_after_exception(failure.what());
+    }
+}
+
+void QOPMultiplayerPeer::disconnect_peer(std::int32_t p_peer) {
     const std::string player = slots.find_player(p_peer);
     if (player.empty() || p_peer == unique_id) {
         return;

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <deque>
+#include <exception>
 #include <utility>
 
 #include "godot_adapter/qop_multiplayer_peer.hpp"
@@ -24,6 +25,16 @@ constexpr std::int64_t kHighestTargetSlot = 64;
 }  // namespace
 
 godot::Error QOPMultiplayerPeer::_put_packet(const uint8_t* p_buffer, int32_t p_buffer_size) {
+    // Holding a copy of the packet or queuing its frames may fail to
+    // allocate: the packet is refused; the engine cannot take an exception.
+    try {
+        return put_packet(p_buffer, p_buffer_size);
+    } catch (const std::exception&) {
+        return godot::ERR_OUT_OF_MEMORY;
+    }
+}
+
+godot::Error QOPMultiplayerPeer::put_packet(const uint8_t* p_buffer, int32_t p_buffer_size) {
     if (!is_connected() || p_buffer == nullptr || p_buffer_size < 1) {
         return godot::ERR_UNCONFIGURED;
     }
@@ -72,6 +83,12 @@ godot::Error QOPMultiplayerPeer::plan_packet(std::int32_t target, std::uint64_t 
     }
     const std::uint64_t header_bytes = qop::network::data_plane_envelope_header_size(plan.envelope);
     plan.queued_bytes = size + plan.fragment_count * (kPeerFrameHeaderBytes + header_bytes);
+    // Judged by the datagram relay's own limit, which may be below the
+    // descriptor's: a packet held for the nonce must not pass here and be
+    // refused, unseen by the game, when it is sent.
+    if (!reliable && plan.queued_bytes > unreliable_transport->largest_payload_bytes()) {
+        return godot::ERR_INVALID_PARAMETER;
+    }
     // A packet the reliable queue can never hold whole would only ever half leave.
     if (reliable && !reliable_transport->send_queue_could_ever_take(
                         static_cast<std::size_t>(plan.fragment_count), plan.queued_bytes)) {
@@ -131,9 +148,10 @@ godot::Error QOPMultiplayerPeer::send_failure(const std::string& error, bool rel
     if (error == (reliable ? kTcpQueueFull : kUdpQueueFull)) {
         return godot::ERR_BUSY;
     }
-    // The datagram relay refuses a packet over its limit before queuing it;
-    // the game asked for too much, the connection itself is fine.
-    if (!reliable && error == kUdpOverLimit) {
+    // The datagram relay or its socket refuses a packet over its limit
+    // before anything of it is sent; the game asked for too much, the
+    // connection itself is fine.
+    if (!reliable && (error == kUdpOverLimit || error == qop::network::kUdpPacketTooLargeText)) {
         return godot::ERR_INVALID_PARAMETER;
     }
     handle_connection_failure(error, false);
@@ -219,6 +237,14 @@ void QOPMultiplayerPeer::broadcast_control() {
 
 void QOPMultiplayerPeer::send_control_to_peer(const std::string& player_id) {
     if (!_is_server() || !is_connected() || player_id.empty()) {
+        return;
+    }
+    // The player may not have heard the nonce yet (it joined after the last
+    // broadcast, or the game removes it from its peer_connected handler), and
+    // a client ignores a notice it cannot date. Sent first on the same ordered
+    // relay, the nonce reaches it before the notice, whatever the broadcasts do.
+    if (!send_p2p_message(player_id, qop::network::encode_control_frame(
+                                         PeerFrameKind::SessionAnnounce, session_nonce))) {
         return;
     }
     send_p2p_message(player_id,

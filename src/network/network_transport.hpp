@@ -45,7 +45,8 @@ enum class SendPolicy {
     // does not wait a frame; the rest, and everything sent behind it, waits
     // for the next poll. A write that fails there is reported by the next
     // poll, as a failed write of the queue always is: send itself refuses
-    // only what it always refused.
+    // only what it always refused, and a datagram that the socket refuses at
+    // once as too large (no later write could send it either).
     WriteThroughWhenIdle,
     // Every payload waits in the queue until the next poll writes it.
     QueueUntilPoll,
@@ -80,6 +81,9 @@ public:
     // can never be queued whole.
     virtual bool send_queue_could_ever_take(std::size_t frames,
                                             std::uint64_t payload_bytes) const = 0;
+    // The largest payload send() accepts while connected; a transport that
+    // sets no limit of its own answers UINT64_MAX.
+    virtual std::uint64_t largest_payload_bytes() const { return UINT64_MAX; }
     // For a caller that asks about several transports in one system call
     // (transport_input_check.hpp). True, with the socket in `socket` (the
     // system's handle widened to an integer), when poll() would do nothing
@@ -100,6 +104,10 @@ public:
 // of the acknowledgement, must finish within this time (name resolution,
 // which cannot be interrupted, excepted).
 inline constexpr std::chrono::milliseconds kRelayHandshakeDeadline{5000};
+
+// The UDP transport's refusal of a payload that fits the negotiated limit but
+// not a datagram the socket sends.
+inline constexpr char kUdpPacketTooLargeText[] = "UDP packet exceeds the largest datagram";
 
 // One poll reads at most this much, so that a relay that sends faster than
 // the game drains cannot hold the caller's thread or grow its memory without

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <system_error>
+#include <exception>
 #include <utility>
 
 namespace qop::network {
@@ -31,6 +31,32 @@ TransportEndpoint unreliable_endpoint(const DataPlaneConnectionContext& context,
     return endpoint;
 }
 
+// The reason a start failed, as far as memory allows: a text that cannot be
+// copied leaves the reason empty rather than throwing from a handler.
+void note_start_failure(std::string& error, const char* reason) noexcept {
+    try {
+        error = reason;
+    } catch (...) {
+        error.clear();
+    }
+}
+
+// Runs `starting`, which starts the worker. Wrapping the worker's body in a
+// std::function may allocate, and so may a thread starter other than the
+// system's: a failure there is a thread that cannot start, never an exception
+// for the caller.
+template <typename Starting>
+bool start_guarded(Starting&& starting, std::string& error) noexcept {
+    try {
+        return starting();
+    } catch (const std::exception& failure) {
+        note_start_failure(error, failure.what());
+    } catch (...) {
+        note_start_failure(error, "unknown error");
+    }
+    return false;
+}
+
 bool same_roster(const std::vector<SlotRosterEntry>& left,
                  const std::vector<SlotRosterEntry>& right) {
     if (left.size() != right.size()) {
@@ -46,13 +72,18 @@ bool same_roster(const std::vector<SlotRosterEntry>& left,
 }  // namespace
 
 bool start_system_thread(std::function<void()> body, std::thread& thread, std::string& error) {
+    // std::thread reports a refusal of the system as std::system_error and
+    // a failed allocation of its state as std::bad_alloc; neither may reach
+    // the engine.
     try {
         thread = std::thread(std::move(body));
         return true;
-    } catch (const std::system_error& failure) {
-        error = failure.what();
-        return false;
+    } catch (const std::exception& failure) {
+        note_start_failure(error, failure.what());
+    } catch (...) {
+        note_start_failure(error, "unknown error");
     }
+    return false;
 }
 
 std::int64_t system_unix_seconds() {
@@ -78,21 +109,31 @@ PeerConnectWorker::~PeerConnectWorker() {
 bool PeerConnectWorker::start_bootstrap(HostedSessionPipe& pipe, HostedBootstrapContext bootstrap,
                                         std::string& error) {
     pipe_ = &pipe;
-    if (start(
-            [this, &pipe, input = std::move(bootstrap)]() mutable {
-                run_bootstrap_worker(pipe, std::move(input));
-            },
-            error)) {
-        return true;
+    const bool started = start_guarded(
+        [&] {
+            return start(
+                [this, &pipe, input = std::move(bootstrap)]() mutable {
+                    run_bootstrap_worker(pipe, std::move(input));
+                },
+                error);
+        },
+        error);
+    if (!started) {
+        pipe_ = nullptr;
     }
-    pipe_ = nullptr;
-    return false;
+    return started;
 }
 
 bool PeerConnectWorker::start_data_plane(DataPlaneConnectionContext context, std::string& error) {
     pipe_ = nullptr;
-    return start(
-        [this, input = std::move(context)]() mutable { run_data_plane_worker(std::move(input)); },
+    return start_guarded(
+        [&] {
+            return start(
+                [this, input = std::move(context)]() mutable {
+                    run_data_plane_worker(std::move(input));
+                },
+                error);
+        },
         error);
 }
 

@@ -27,7 +27,8 @@ using TransportFactory = std::function<std::unique_ptr<NetworkTransport>()>;
 using ThreadStarter =
     std::function<bool(std::function<void()> body, std::thread& thread, std::string& error)>;
 
-// The system's threads; never throws.
+// The system's threads; never throws (a refusal or a failed allocation is a
+// false result with its reason).
 bool start_system_thread(std::function<void()> body, std::thread& thread, std::string& error);
 // Whole seconds since the Unix epoch, by the system clock.
 std::int64_t system_unix_seconds();

@@ -43,8 +43,8 @@ public:
         if (items_.size() >= limits_.max_items || size > limits_.max_bytes - bytes_) {
             return false;
         }
+        items_.push_back(std::move(item));  // a failed allocation changes nothing
         bytes_ += size;
-        items_.push_back(std::move(item));
         return true;
     }
     std::deque<Item> take_all() {

@@ -76,14 +76,29 @@ InboundResult PeerReceivePath::handle_inbound_data(const std::string& sender,
             // Only the host hands out the nonce, and only clients take it.
             if (view.slots.find_peer(sender) == kRoomHostSlot && view.unique_id != kRoomHostSlot &&
                 header.session_nonce != 0) {
-                result.control = InboundControl::SessionAnnounce;
+                // A notice kept from before is this session's only if the
+                // host now announces the nonce it carried.
+                const bool told_to_leave = kept_notice_nonce_ == header.session_nonce;
+                kept_notice_nonce_ = 0;
+                result.control = told_to_leave ? InboundControl::HostDisconnect
+                                               : InboundControl::SessionAnnounce;
                 result.nonce = header.session_nonce;
             }
             break;
         case PeerFrameKind::Disconnect:
+            if (sender != view.host_player_id || header.session_nonce == 0) {
+                break;
+            }
+            if (view.session_nonce == 0) {
+                // Whether the notice is this session's or an earlier one's
+                // shows only once the host's nonce is known: keep it until then.
+                if (view.unique_id != kRoomHostSlot) {
+                    kept_notice_nonce_ = header.session_nonce;
+                }
+                break;
+            }
             // A notice from an earlier session carries another nonce.
-            if (sender == view.host_player_id && view.session_nonce != 0 &&
-                header.session_nonce == view.session_nonce) {
+            if (header.session_nonce == view.session_nonce) {
                 result.control = InboundControl::HostDisconnect;
                 result.nonce = header.session_nonce;
             }
@@ -166,6 +181,7 @@ void PeerReceivePath::clear() {
     reassembly_.clear();
     ordered_.clear();
     held_.clear();
+    kept_notice_nonce_ = 0;
 }
 
 }  // namespace qop::network

@@ -33,7 +33,8 @@ enum class InboundControl {
     // The host announced its session nonce (result.nonce); only reported to a
     // client, for a non-zero nonce sent from slot 1.
     SessionAnnounce,
-    // The host told this player to leave (sender is the host, nonce is ours).
+    // The host told this player to leave (sender is the host, nonce is ours),
+    // or announced the nonce of a notice that came before the nonce was known.
     HostDisconnect,
 };
 
@@ -83,6 +84,9 @@ private:
     ReassemblyStore reassembly_;
     OrderedSequenceFilter ordered_;
     BoundedHold<HeldInboundFrame> held_;
+    // The nonce of the host's last Disconnect notice that came while the
+    // nonce was unknown (0: none); honoured if the host announces that nonce.
+    std::uint64_t kept_notice_nonce_ = 0;
 };
 
 }  // namespace qop::network

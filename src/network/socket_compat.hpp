@@ -61,6 +61,15 @@ inline bool is_would_block(int error) {
 #endif
 }
 
+// The socket refused a datagram as larger than it sends.
+inline bool is_message_too_long(int error) {
+#ifdef _WIN32
+    return error == WSAEMSGSIZE;
+#else
+    return error == EMSGSIZE;
+#endif
+}
+
 inline bool is_interrupted(int error) {
 #ifdef _WIN32
     return error == WSAEINTR;

@@ -20,6 +20,12 @@ constexpr std::uint64_t kReceiveHeadroom = 1024;
 // No UDP datagram is larger than this, so no receive buffer needs to be either. It also holds
 // an acknowledgement with a full roster of long player ids.
 constexpr std::size_t kLargestDatagram = 65536;
+// What one UDP datagram over IPv4 carries (65535 less the IP and UDP headers):
+// the socket refuses anything larger, whatever the relay negotiated.
+constexpr std::uint64_t kLargestUdpPayload = 65507;
+// Ahead of the payload in a data datagram: header and session id length (then the id).
+constexpr std::uint64_t kDataHeaderBytes = kUdpHeaderBytes + 2;
+constexpr char kPacketOverLimit[] = "UDP packet exceeds the negotiated limit";
 constexpr char kConnectCancelled[] = "UDP transport connect was cancelled";
 
 class UdpTransport final : public NetworkTransport {
@@ -38,6 +44,7 @@ public:
     std::uint8_t player_slot() const override { return player_slot_; }
     std::uint8_t host_slot() const override { return host_slot_; }
     const std::vector<SlotRosterEntry>& slot_roster() const override { return roster_; }
+    std::uint64_t largest_payload_bytes() const override;
 
     void cancel() override { cancel_requested_.store(true); }
     bool send_queue_can_take(std::size_t frames, std::uint64_t) const override {
@@ -57,8 +64,9 @@ public:
 private:
     bool flush(std::string& error);
     // Writes the datagram straight to the socket while nothing is queued
-    // ahead of it; one the socket cannot take now is queued.
-    void write_through(const std::vector<std::uint8_t>& payload);
+    // ahead of it; one the socket cannot take now is queued. False only when
+    // the socket refuses the datagram as too large.
+    bool write_through(const std::vector<std::uint8_t>& payload, std::string& error);
     bool receive(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);
     bool fail(std::string& error, const char* message);
     bool abandon();
@@ -162,8 +170,10 @@ bool UdpTransport::send(const std::vector<std::uint8_t>& payload, std::string& e
         error = "UDP transport is not connected";
         return false;
     }
-    if (payload.empty() || payload.size() > payload_limit_ + kPayloadAllowance) {
-        error = "UDP packet exceeds the negotiated limit";
+    if (payload.empty() || payload.size() > largest_payload_bytes()) {
+        error = payload.empty() || payload.size() > payload_limit_ + kPayloadAllowance
+                    ? kPacketOverLimit
+                    : kUdpPacketTooLargeText;
         return false;
     }
     if (send_queue_.size() >= kMaxQueuedDatagrams) {
@@ -171,28 +181,42 @@ bool UdpTransport::send(const std::vector<std::uint8_t>& payload, std::string& e
         return false;
     }
     if (send_policy_ == SendPolicy::WriteThroughWhenIdle && send_queue_.empty() && !write_failed_) {
-        write_through(payload);
-        return true;
+        return write_through(payload, error);
     }
     send_queue_.push_back(build_udp_data(session_id_, payload));
     return true;
 }
 
-void UdpTransport::write_through(const std::vector<std::uint8_t>& payload) {
+std::uint64_t UdpTransport::largest_payload_bytes() const {
+    const std::uint64_t header_bytes = kDataHeaderBytes + session_id_.size();
+    const std::uint64_t carried =
+        kLargestUdpPayload > header_bytes ? kLargestUdpPayload - header_bytes : 0;
+    return std::min<std::uint64_t>(payload_limit_ + kPayloadAllowance, carried);
+}
+
+bool UdpTransport::write_through(const std::vector<std::uint8_t>& payload, std::string& error) {
     write_udp_data(session_id_, payload, write_through_datagram_);
     const std::int64_t sent =
         send_some(socket_, write_through_datagram_.data(), write_through_datagram_.size());
     if (sent >= 0 && static_cast<std::uint64_t>(sent) == write_through_datagram_.size()) {
-        return;
+        return true;
     }
-    if (sent < 0 && is_would_block(last_socket_error())) {
+    const int reason = last_socket_error();
+    if (sent < 0 && is_would_block(reason)) {
         send_queue_.push_back(std::move(write_through_datagram_));
         write_through_datagram_ = {};
-        return;
+        return true;
+    }
+    // The packet is at fault, not the connection: nothing went out, and the
+    // session goes on.
+    if (sent < 0 && is_message_too_long(reason)) {
+        error = kUdpPacketTooLargeText;
+        return false;
     }
     // The send itself succeeds: the caller learns of the failure from the
     // next poll, as it would have from that poll's own write.
     write_failed_ = true;
+    return true;
 }
 
 bool UdpTransport::poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) {

@@ -1,3 +1,4 @@
+#include <new>
 #include <string>
 #include <vector>
 
@@ -234,18 +235,41 @@ TEST_F(MultiplayerPeerInterface, RefusesIncompleteInputWithItsReason) {
 }
 
 TEST_F(MultiplayerPeerInterface, AWorkerThatCannotStartLeavesThePeerDisconnected) {
-    MultiplayerPeerSeams seams = test_peer_seams(clock);
-    seams.connect.start_thread = [](std::function<void()>, std::thread&, std::string& error) {
-        error = "Resource temporarily unavailable";
-        return false;
+    struct Row {
+        const char* name;
+        qop::network::ThreadStarter starter;
+        const char* reason;
     };
-    QOPMultiplayerPeer* peer = host.new_peer(std::move(seams));
-    EXPECT_EQ(host.connect_data_plane(peer, valid_context()), godot::ERR_CANT_CREATE);
-    EXPECT_EQ(peer->_get_connection_status(), MultiplayerPeer::CONNECTION_DISCONNECTED);
-    EXPECT_EQ(host.last_error(peer),
-              "Could not start the multiplayer connect worker: Resource temporarily unavailable");
-    // Nothing is left running or pending: the next attempt is refused only by its input.
-    EXPECT_EQ(host.connect_data_plane(peer, godot::Dictionary()), godot::ERR_INVALID_PARAMETER);
+    const Row rows[] = {
+        {"the system refuses",
+         [](std::function<void()>, std::thread&, std::string& error) {
+             error = "Resource temporarily unavailable";
+             return false;
+         },
+         "Resource temporarily unavailable"},
+        // What std::thread or the worker's std::function throws when memory runs out.
+        {"an allocation fails",
+         [](std::function<void()>, std::thread&, std::string&) -> bool { throw std::bad_alloc(); },
+         "std::bad_alloc"},
+    };
+    for (const Row& row : rows) {
+        for (const bool bootstrap : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (bootstrap ? ", bootstrap" : ", data plane"));
+            MultiplayerPeerSeams seams = test_peer_seams(clock);
+            seams.connect.start_thread = row.starter;
+            QOPMultiplayerPeer* peer = host.new_peer(std::move(seams));
+            EXPECT_EQ(bootstrap ? host.connect_bootstrap(peer, bootstrap_context("t", "e", "s"))
+                                : host.connect_data_plane(peer, valid_context()),
+                      godot::ERR_CANT_CREATE);
+            EXPECT_EQ(peer->_get_connection_status(), MultiplayerPeer::CONNECTION_DISCONNECTED);
+            EXPECT_EQ(host.last_error(peer),
+                      std::string("Could not start the multiplayer connect worker: ") + row.reason);
+            // Nothing is left running or pending: the next attempt is refused only by its input.
+            EXPECT_EQ(host.connect_data_plane(peer, godot::Dictionary()),
+                      godot::ERR_INVALID_PARAMETER);
+            host.free_peer(peer);
+        }
+    }
 }
 
 }  // namespace

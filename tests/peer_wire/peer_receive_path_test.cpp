@@ -182,6 +182,41 @@ TEST(PeerReceivePath, ControlFramesBecomeRequests) {
     }
 }
 
+// A notice that comes before the nonce is kept; the host's next announce
+// dates it: this session's ends the session, any other is dropped.
+TEST(PeerReceivePath, ANoticeBeforeTheNonceIsDatedByTheNextAnnounce) {
+    struct Row {
+        const char* name;
+        std::uint8_t notice_slot;
+        std::uint64_t notice_nonce;
+        InboundControl on_announce;
+    };
+    const Row rows[] = {
+        {"this session's notice", 1, kNonce, InboundControl::HostDisconnect},
+        {"an earlier session's notice", 1, kOtherNonce, InboundControl::SessionAnnounce},
+        {"a notice from another player", 3, kNonce, InboundControl::SessionAnnounce},
+        {"a notice of nonce 0", 1, 0, InboundControl::SessionAnnounce},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Room room(2, 0);
+        FrameSpec control;
+        control.kind = 4;
+        control.nonce = row.notice_nonce;
+        control.chunk = {'{', '}'};
+        EXPECT_EQ(room.receive(from_slot(row.notice_slot, control), true).control,
+                  InboundControl::None);
+        control.kind = 1;
+        control.nonce = kNonce;
+        const InboundResult result = room.receive(from_slot(1, control), true);
+        EXPECT_EQ(result.control, row.on_announce);
+        EXPECT_EQ(result.nonce, kNonce);
+        // A notice is dated once.
+        EXPECT_EQ(room.receive(from_slot(1, control), true).control,
+                  InboundControl::SessionAnnounce);
+    }
+}
+
 // Only unreliable ordered frames go through the sequence filter; fragments
 // leave as one packet that keeps its sender, channel and mode.
 TEST(PeerReceivePath, FiltersOnlyOrderedFramesAndJoinsFragments) {

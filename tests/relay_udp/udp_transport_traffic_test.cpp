@@ -173,25 +173,25 @@ TEST_F(UdpTraffic, ADatagramSentWhileNothingIsQueuedLeavesWithoutAPoll) {
               data_datagram(relay_->session_id_of("player-a"), Bytes{5, 6, 7}));
 }
 
-// One the socket refuses is reported by the next poll exactly as when that
-// poll wrote it.
-TEST_F(UdpTraffic, ADatagramTheSocketRefusesFailsTheNextPollAsAQueuedOneWould) {
+// A payload that no datagram can carry is refused by send itself, whether it
+// would have been written at once or queued; the session goes on.
+TEST_F(UdpTraffic, APayloadBeyondOneDatagramIsRefusedAndTheSessionStays) {
     for (const SendPolicy policy : {SendPolicy::WriteThroughWhenIdle, SendPolicy::QueueUntilPoll}) {
         SCOPED_TRACE(policy == SendPolicy::QueueUntilPoll ? "queued" : "written through");
         a_ = make_udp_transport(kRelayHandshakeDeadline, policy);
         b_ = make_udp_transport();
-        // A relay maximum that lets a payload far beyond one datagram pass
-        // send's own check; the socket refuses it.
+        // A relay maximum far beyond one datagram.
         start(100000);
         std::string error;
-        ASSERT_TRUE(a_->send(Bytes(70000, 1), error)) << error;
-        EXPECT_TRUE(a_->send(Bytes{2}, error)) << error;
-        EXPECT_EQ(a_->state(), TransportState::Connected);
+        EXPECT_FALSE(a_->send(Bytes(70000, 1), error));
+        EXPECT_EQ(error, "UDP packet exceeds the largest datagram");
+        ASSERT_TRUE(a_->send(Bytes{2}, error)) << error;
         Frames frames;
-        EXPECT_FALSE(a_->poll(frames, error));
-        EXPECT_EQ(error, "UDP transport send failed");
-        EXPECT_EQ(a_->state(), TransportState::Failed);
-        EXPECT_TRUE(relay_->received_data().empty());
+        EXPECT_TRUE(a_->poll(frames, error)) << error;
+        EXPECT_EQ(a_->state(), TransportState::Connected);
+        ASSERT_TRUE(test::wait_until([&] { return relay_->received_data().size() == 1; }));
+        EXPECT_EQ(relay_->received_data()[0],
+                  data_datagram(relay_->session_id_of("player-a"), Bytes{2}));
     }
 }
 
@@ -218,13 +218,22 @@ struct LimitCase {
     std::uint32_t relay_maximum;
     std::uint32_t requested;
     std::size_t largest_accepted;
+    const char* refusal;
 };
 
-TEST(UdpSendLimit, PayloadMayExceedTheLimitByFiveHundredTwelveBytes) {
+constexpr char kOverLimit[] = "UDP packet exceeds the negotiated limit";
+constexpr char kOverDatagram[] = "UDP packet exceeds the largest datagram";
+// 65507 bytes of UDP payload less the data header (8) and the session id
+// "udp-session-1#" (14).
+constexpr std::size_t kLargestInADatagram = 65507 - 8 - 14;
+
+TEST(UdpSendLimit, PayloadMayExceedTheLimitByFiveHundredTwelveBytesWithinOneDatagram) {
     const LimitCase cases[] = {
-        {"relay_1000", 1000, 0, 1512},
-        {"requested_500_of_1200", 1200, 500, 1012},
-        {"relay_0", 0, 0, 512},
+        {"relay_1000", 1000, 0, 1512, kOverLimit},
+        {"requested_500_of_1200", 1200, 500, 1012, kOverLimit},
+        {"relay_0", 0, 0, 512, kOverLimit},
+        {"relay_70000", 70000, 0, kLargestInADatagram, kOverDatagram},
+        {"relay_65000", 65000, 0, kLargestInADatagram, kOverDatagram},
     };
     for (const LimitCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -234,11 +243,15 @@ TEST(UdpSendLimit, PayloadMayExceedTheLimitByFiveHundredTwelveBytes) {
         auto transport = make_udp_transport();
         ASSERT_TRUE(transport->connect(endpoint_for(relay, "tok-a", 0, c.requested), error))
             << error;
+        EXPECT_EQ(transport->largest_payload_bytes(), c.largest_accepted);
         EXPECT_TRUE(transport->send(Bytes(c.largest_accepted, 7), error)) << error;
         EXPECT_FALSE(transport->send(Bytes(c.largest_accepted + 1, 7), error));
-        EXPECT_EQ(error, "UDP packet exceeds the negotiated limit");
+        EXPECT_EQ(error, c.refusal);
         EXPECT_FALSE(transport->send(Bytes{}, error));
-        EXPECT_EQ(error, "UDP packet exceeds the negotiated limit");
+        EXPECT_EQ(error, kOverLimit);
+        // The largest accepted datagram went out: nothing fails afterwards.
+        Frames none;
+        EXPECT_TRUE(transport->poll(none, error)) << error;
         EXPECT_EQ(transport->state(), TransportState::Connected);
     }
 }

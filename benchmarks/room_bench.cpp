@@ -117,7 +117,8 @@ struct LatencyResult {
     SideAllocations client;
 };
 
-// Large packets take more than a frame to cross: one is in flight at a time,
+// Large packets go one at a time, so that one taking several frames to cross
+// (16 MiB; a poll reads at most 4 MiB) never queues behind the one before,
 // and fewer samples are taken.
 bool one_in_flight(bool hz60, std::size_t size) {
     return hz60 && size >= kMiB;

@@ -57,7 +57,7 @@ qop_log "native release build of the benchmarks"
 qop_configure_and_build "$native" -DCMAKE_BUILD_TYPE=Release "${release_flags[@]}" \
     -DQOP_BUILD_TESTS=OFF -DQOP_BUILD_BENCHMARKS=ON
 if [ "$wine" = 1 ] && [ "$only" != room ]; then
-    qop_require_packages "${QOP_WINDOWS_PACKAGES[@]}"
+    qop_require_packages "${QOP_WINDOWS_PACKAGES[@]}" "${QOP_WINDOWS_TEST_PACKAGES[@]}"
     qop_ensure_cross_protobuf
     qop_log "windows release build of the desktop benchmark"
     mapfile -t windows_options < <(qop_windows_cmake_options)

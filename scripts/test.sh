@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
 done
 
 lane_native() {
-    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" || return 1
+    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" "${QOP_NATIVE_TEST_PACKAGES[@]}" || return 1
     local dir="$QOP_BUILD_ROOT/native"
     qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=Debug -DQOP_WERROR=ON \
         -DQOP_SANITIZE=address,undefined || return 1
@@ -39,7 +39,7 @@ lane_native() {
 }
 
 lane_tsan() {
-    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" || return 1
+    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" "${QOP_NATIVE_TEST_PACKAGES[@]}" || return 1
     local dir="$QOP_BUILD_ROOT/tsan"
     qop_configure_and_build "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOP_WERROR=ON \
         -DQOP_SANITIZE=thread || return 1
@@ -48,7 +48,8 @@ lane_tsan() {
 }
 
 lane_windows() {
-    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" "${QOP_WINDOWS_PACKAGES[@]}" || return 1
+    qop_require_packages "${QOP_NATIVE_PACKAGES[@]}" "${QOP_NATIVE_TEST_PACKAGES[@]}" \
+        "${QOP_WINDOWS_PACKAGES[@]}" "${QOP_WINDOWS_TEST_PACKAGES[@]}" || return 1
     qop_ensure_cross_protobuf || return 1
     local dir="$QOP_BUILD_ROOT/windows"
     local opts

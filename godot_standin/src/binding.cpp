@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <godot_standin/engine_host.hpp>
+
 #include "class_registry.hpp"
 #include "engine_errors.hpp"
 
@@ -33,6 +35,14 @@ bool engine_is_compatible(const GDExtensionGodotVersion2& p_version) {
     }
     return p_version.patch >= kBuiltForPatch;
 }
+
+// The stand-in registers classes in its own in-process registry, which only
+// its own engine host reads. An engine would accept the library, see no class
+// and leave the game failing on undeclared names without a word why.
+constexpr const char* kNotAnEngineBinding =
+    "This library links godot_standin, the test stand-in of the engine binding, and cannot run "
+    "in an engine. Build one that does against godot-cpp: QOP_GODOT_CPP_DIR=<godot-cpp checkout> "
+    "scripts/build.sh";
 
 void print_early(const char* p_message, const char* p_function) {
     loaded_print_error(p_message, p_function, __FILE__, __LINE__, false);
@@ -79,12 +89,19 @@ GDExtensionBool GDExtensionBinding::InitObject::init() const {
     if (get_proc_address_ == nullptr || initialization_ == nullptr) {
         return false;
     }
-    loaded_print_error =
+    const auto print_error =
         reinterpret_cast<GDExtensionInterfacePrintError>(get_proc_address_("print_error"));
-    if (loaded_print_error == nullptr) {
+    if (print_error == nullptr) {
         std::printf("ERROR: Unable to load GDExtension interface function print_error().\n");
         return false;
     }
+    // Only the host linked into this same image drives the registry above;
+    // the refused engine's print_error is not kept for later errors.
+    if (!godot_standin::EngineHost::is_host_interface(get_proc_address_)) {
+        print_error(kNotAnEngineBinding, "GDExtensionBinding::init", __FILE__, __LINE__, false);
+        return false;
+    }
+    loaded_print_error = print_error;
     if (init_data_->init_callback == nullptr) {
         print_early("Initialization callback must be defined.", "GDExtensionBinding::init");
         return false;

@@ -46,6 +46,10 @@ EngineHost* EngineHost::current() {
 
 // ---- Loading -------------------------------------------------------------
 
+bool EngineHost::is_host_interface(GDExtensionInterfaceGetProcAddress p_get_proc_address) {
+    return p_get_proc_address == &EngineHost::get_proc_address;
+}
+
 void EngineHost::hide_interface_function(const std::string& p_name) {
     hidden_functions_.insert(p_name);
 }

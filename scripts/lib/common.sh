@@ -10,6 +10,42 @@ QOP_PROTOBUF_PREFIX="$QOP_CACHE_DIR/protobuf-$QOP_PROTOBUF_VERSION-mingw64"
 
 qop_log() { printf '== %s\n' "$*"; }
 
+# How long a package install waits for another apt or dpkg (a fresh machine
+# often runs its own updates at first boot) before it gives up.
+QOP_PACKAGE_LOCK_WAIT="${QOP_PACKAGE_LOCK_WAIT:-600}"
+
+# Runs one apt-get command, waiting while another package manager holds one
+# of its locks. apt-get waits for the dpkg lock itself when asked to, but not
+# for the lists lock of an update nor the archives lock of a download: those
+# fail at once, so they are retried until the wait is used up.
+qop_apt_get() {
+    local deadline=$((SECONDS + QOP_PACKAGE_LOCK_WAIT)) said="" errors status
+    errors="$(mktemp)"
+    while :; do
+        status=0
+        $QOP_SUDO env DEBIAN_FRONTEND=noninteractive apt-get \
+            -o DPkg::Lock::Timeout="$QOP_PACKAGE_LOCK_WAIT" "$@" 2>"$errors" || status=$?
+        if [ "$status" -eq 0 ] || ! grep -qiE 'could not get lock|unable to (acquire|lock)' "$errors"; then
+            cat "$errors" >&2
+            rm -f "$errors"
+            return "$status"
+        fi
+        if [ "$SECONDS" -ge "$deadline" ]; then
+            cat "$errors" >&2
+            rm -f "$errors"
+            qop_log "gave up: the package manager's lock stayed taken for" \
+                "$QOP_PACKAGE_LOCK_WAIT s (QOP_PACKAGE_LOCK_WAIT)" >&2
+            return "$status"
+        fi
+        if [ -z "$said" ]; then
+            qop_log "another package manager is running: waiting for its lock (at most" \
+                "$QOP_PACKAGE_LOCK_WAIT s)" >&2
+            said=yes
+        fi
+        sleep 5
+    done
+}
+
 # Installs the Debian packages that are missing; quiet and idempotent.
 qop_require_packages() {
     local missing=()
@@ -21,14 +57,20 @@ qop_require_packages() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     qop_log "installing ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq || return 1
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null</dev/null
+    QOP_SUDO=""
+    [ "$(id -u)" -ne 0 ] && QOP_SUDO="sudo"
+    qop_apt_get update -qq || return 1
+    qop_apt_get install -y -qq "${missing[@]}" >/dev/null </dev/null
 }
 
-QOP_NATIVE_PACKAGES=(build-essential cmake ninja-build pkg-config protobuf-compiler libprotobuf-dev googletest)
-QOP_WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 dpkg-dev binutils-mingw-w64-x86-64)
+# What building needs, natively and for Windows (apt-get source, which
+# fetches the protobuf that is cross-built, needs dpkg-dev); what only the
+# tests need comes on top.
+QOP_NATIVE_PACKAGES=(build-essential cmake ninja-build pkg-config protobuf-compiler libprotobuf-dev)
+QOP_WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+    binutils-mingw-w64-x86-64 dpkg-dev)
+QOP_NATIVE_TEST_PACKAGES=(googletest)
+QOP_WINDOWS_TEST_PACKAGES=(wine wine64)
 
 # Cross-builds protobuf for mingw-w64 from Debian's own source package into the
 # cache outside the repository. Reused when present; a lock keeps parallel

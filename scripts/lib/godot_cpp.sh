@@ -49,11 +49,17 @@ qop_ensure_godot_cpp() {
     prefix="$QOP_CACHE_DIR/godot-cpp-$platform-$key"
     mkdir -p "$QOP_CACHE_DIR" || return 1
     (
-        flock 9
+        if ! flock -n 9; then
+            qop_log "waiting for another build of godot-cpp for $platform into $prefix" >&2
+            flock 9
+        fi
         if [ -f "$prefix/.complete" ]; then
+            qop_log "godot-cpp for $platform: the build cached in $prefix" >&2
             exit 0
         fi
-        qop_log "building godot-cpp from $dir for $platform (cached in $prefix)" >&2
+        # Minutes without output otherwise: say what runs and where it stays.
+        qop_log "building godot-cpp (the engine binding) from $dir for $platform: takes" \
+            "several minutes, once; cached in $prefix for later builds" >&2
         rm -rf "$prefix"
         local opts=()
         [ "$platform" = windows ] &&
@@ -114,4 +120,11 @@ qop_godot_cpp_cmake_options() {
     export_file="$(qop_ensure_godot_cpp "$1" "$2")" || return 1
     echo "-DQOP_GODOT_CPP_DIR=$1"
     echo "-DQOP_GODOT_CPP_EXPORT=$export_file"
+}
+
+# Whether a library links godot_standin rather than the real binding: the
+# stand-in's own sources name themselves in it (its file paths and its refusal
+# of any engine but its test host), which nothing built against godot-cpp does.
+qop_links_godot_standin() {
+    grep -qaF godot_standin "$1"
 }

@@ -66,6 +66,9 @@ public:
     static EngineHost* current();
 
     // ---- Loading --------------------------------------------------------
+    // Whether an engine's interface lookup is this host's own: the binding
+    // accepts no other engine.
+    static bool is_host_interface(GDExtensionInterfaceGetProcAddress p_get_proc_address);
     // Makes get_proc_address answer null for this interface function.
     void hide_interface_function(const std::string& p_name);
     // Calls the entry symbol; true when the library accepted this engine.

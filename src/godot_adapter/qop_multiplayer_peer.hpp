@@ -90,6 +90,8 @@ private:
     std::uint64_t draw_session_nonce() const;
 
     // ---- lifecycle (qop_multiplayer_peer_lifecycle.cpp)
+    // What last_error says, followed by the reason, when a method threw.
+    static constexpr char kPeerFault[] = "QOP multiplayer peer failed: ";
     void poll_connection();
     // Nothing may unwind into the engine: an override that threw (out of
     // memory, in practice) midway leaves a connection in no known state, so

@@ -22,7 +22,6 @@ constexpr char kContextInvalid[] = "Dovral data-plane connection context is inva
 constexpr char kConnectFailed[] = "QOP multiplayer connection failed";
 constexpr char kSlotMetadataUnavailable[] = "DataPlaneEnvelope V1 slot metadata is unavailable";
 constexpr char kWorkerNotStarted[] = "Could not start the multiplayer connect worker: ";
-constexpr char kPeerFault[] = "QOP multiplayer peer failed: ";
 
 // A value read the way scripts read it: missing is empty, a number is its text.
 std::string text_value(const godot::Dictionary& dictionary, const char* key) {

@@ -20,7 +20,6 @@ using qop::network::HostedSessionEventKind;
 constexpr char kPeerDisconnected[] = "peer_disconnected";
 constexpr char kHostedSessionDisconnected[] = "Hosted session disconnected";
 constexpr char kHostChanged[] = "Room host changed; reconnect the multiplayer peer";
-constexpr char kPeerFault[] = "QOP multiplayer peer failed: ";
 
 constexpr std::int64_t kControlPeriodNs = 5'000'000'000;
 constexpr std::int64_t kKeepalivePeriodNs = 30'000'000'000;

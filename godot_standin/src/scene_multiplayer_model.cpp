@@ -182,8 +182,9 @@ godot::Error SceneMultiplayerModel::send_bytes(const std::vector<uint8_t>& p_byt
         report("Raw bytes need a connected peer and at least one byte.");
         return godot::ERR_UNCONFIGURED;
     }
-    std::vector<uint8_t> packet = {kCommandRaw};
-    packet.insert(packet.end(), p_bytes.begin(), p_bytes.end());
+    std::vector<uint8_t> packet(p_bytes.size() + 1);
+    packet[0] = kCommandRaw;
+    std::copy(p_bytes.begin(), p_bytes.end(), packet.begin() + 1);
     return send_command(p_id, packet, p_mode, p_channel);
 }
 

@@ -14,27 +14,22 @@ std::pair<Bytes, Bytes> cut(const Bytes& bytes, std::size_t count) {
             Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(count), bytes.end())};
 }
 
+// Fast timing that reads `clock`.
+DesktopSessionTiming timing_on(ManualClock& clock) {
+    DesktopSessionTiming timing = fast_timing();
+    timing.now = clock.reader();
+    return timing;
+}
+
 TEST(DesktopSessionStall, CommandTimesOutAtItsDeadlineWhileAFrameStalls) {
-    struct Case {
-        const char* name;
-        std::function<void(ScriptedDesktop&, const Bytes& rest)> end_stall;
-        bool detaches;
-    };
-    const std::vector<Case> cases = {
-        // The kept half and the rest make the late result.
-        {"rest arrives", [](ScriptedDesktop& d, const Bytes& rest) { d.push_bytes(rest); }, false},
-        // The frame's own read time-out still ends the session.
-        {"read times out", [](ScriptedDesktop& d, const Bytes&) { d.set_read_timeout_ms(0); },
-         true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    // Either the rest of the frame arrives and, with the kept half, makes the
+    // late result; or the frame's own read time-out still ends the session.
+    for (const bool rest_arrives : {true, false}) {
+        SCOPED_TRACE(rest_arrives ? "rest arrives" : "read times out");
         ManualClock clock;
-        DesktopSessionTiming timing = fast_timing();
-        timing.now = clock.reader();
-        SessionHarness h(timing);
-        h.desktop->set_command_handler(ignore_commands());
+        SessionHarness h(timing_on(clock));
         h.desktop->set_read_timeout_ms(60000);
+        h.desktop->set_command_handler(ignore_commands());
         DesktopAttachOptions options = test_options();
         options.command_timeout_ms = 1000;
         ASSERT_TRUE(h.start_and_attach(options));
@@ -56,14 +51,15 @@ TEST(DesktopSessionStall, CommandTimesOutAtItsDeadlineWhileAFrameStalls) {
         EXPECT_EQ(done->result.message, "Desktop session command timed out");
         EXPECT_EQ(count_kind(h.log, Kind::Detached), 0u);  // the stall goes on
 
-        c.end_stall(*h.desktop, rest);
-        if (c.detaches) {
+        if (!rest_arrives) {
+            h.desktop->set_read_timeout_ms(0);
             ASSERT_TRUE(h.wait_for_state(ConnectionState::RETRY_WAIT));
             const std::vector<const DesktopSessionEvent*> errors = of_kind(h.log, Kind::Error);
             ASSERT_EQ(errors.size(), 1u);
             EXPECT_EQ(errors[0]->error.message, "Timed out reading desktop session pipe");
             EXPECT_EQ(of_kind(h.log, Kind::Detached)[0]->reason, "desktop-session-closed");
         } else {
+            ASSERT_TRUE(h.desktop->push_bytes(rest));
             ASSERT_TRUE(
                 h.wait_for([](const Events& e) { return count_kind(e, Kind::Notification) == 1; }));
             EXPECT_EQ(of_kind(h.log, Kind::Notification)[0]->result.message, "late");
@@ -76,9 +72,7 @@ TEST(DesktopSessionStall, CommandTimesOutAtItsDeadlineWhileAFrameStalls) {
 
 TEST(DesktopSessionStall, AnswerBegunBeforeTheAttachDeadlineIsReadWhole) {
     ManualClock clock;
-    DesktopSessionTiming timing = fast_timing();
-    timing.now = clock.reader();
-    SessionHarness h(timing);
+    SessionHarness h(timing_on(clock));
     h.desktop->set_read_timeout_ms(60000);
     const auto [half, rest] = cut(frame_message(attached_answer()), 5);
     h.desktop->set_attach_handler(

@@ -3,6 +3,7 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -30,24 +31,13 @@ struct Put {
     Bytes bytes;
 };
 
-// Connects engine-style peers in memory and records every put.
-struct Network {
-    std::map<int32_t, EngineStylePeer*> peers;
-    std::vector<Put> puts;
-};
-
 // A peer in the engine's own server/client style: the server reports every
 // client, a client reports only the server and reaches nobody else, and the
-// server relays for them.
+// server relays for them. Every put is recorded in `puts`.
 class EngineStylePeer : public godot::MultiplayerPeerExtension {
     GDCLASS(EngineStylePeer, godot::MultiplayerPeerExtension)
 
 public:
-    struct Incoming {
-        int32_t from;
-        Bytes bytes;
-    };
-
     godot::Error _get_packet(const uint8_t** r_buffer, int32_t* r_size) override {
         current = inbox.front();
         inbox.pop_front();
@@ -59,8 +49,8 @@ public:
         if (id != 1 && target != 1) {
             return godot::ERR_INVALID_PARAMETER;
         }
-        network->puts.push_back({id, target, Bytes(p_buffer, p_buffer + p_size)});
-        network->peers.at(target)->inbox.push_back({id, network->puts.back().bytes});
+        puts->push_back({id, target, Bytes(p_buffer, p_buffer + p_size)});
+        peers->at(target)->inbox.push_back(puts->back());
         return godot::OK;
     }
     int32_t _get_available_packet_count() const override { return int32_t(inbox.size()); }
@@ -75,10 +65,9 @@ public:
     int32_t _get_packet_peer() const override { return inbox.empty() ? 0 : inbox.front().from; }
     bool _is_server() const override { return id == 1; }
     void _poll() override {
-        for (const auto& [signal, peer] : std::vector<std::pair<const char*, int32_t>>(news)) {
+        for (const auto& [signal, peer] : std::exchange(news, {})) {
             emit_signal(signal, peer);
         }
-        news.clear();
     }
     void _close() override {}
     void _disconnect_peer(int32_t, bool) override {}
@@ -87,28 +76,27 @@ public:
     ConnectionStatus _get_connection_status() const override { return status; }
 
     int32_t id = 0;
-    Network* network = nullptr;
+    std::map<int32_t, EngineStylePeer*>* peers = nullptr;
+    std::vector<Put>* puts = nullptr;
     ConnectionStatus status = CONNECTION_CONNECTING;
     int32_t target = 0;
-    std::deque<Incoming> inbox;
-    Incoming current;
+    std::deque<Put> inbox;  // `to` unused
+    Put current;
     std::vector<std::pair<const char*, int32_t>> news;  // emitted at the next _poll
 
 protected:
     static void _bind_methods() {}
 };
 
-void register_peer(godot::ModuleInitializationLevel p_level) {
-    if (p_level == godot::MODULE_INITIALIZATION_LEVEL_SCENE) {
-        godot::ClassDB::register_class<EngineStylePeer>();
-    }
-}
-
 GDExtensionBool engine_style_library_init(GDExtensionInterfaceGetProcAddress p_get_proc_address,
                                           GDExtensionClassLibraryPtr p_library,
                                           GDExtensionInitialization* r_initialization) {
     godot::GDExtensionBinding::InitObject init(p_get_proc_address, p_library, r_initialization);
-    init.register_initializer(register_peer);
+    init.register_initializer([](godot::ModuleInitializationLevel p_level) {
+        if (p_level == godot::MODULE_INITIALIZATION_LEVEL_SCENE) {
+            godot::ClassDB::register_class<EngineStylePeer>();
+        }
+    });
     init.register_terminator([](godot::ModuleInitializationLevel) {});
     init.set_minimum_library_initialization_level(godot::MODULE_INITIALIZATION_LEVEL_SCENE);
     return init.init();
@@ -123,8 +111,9 @@ protected:
         for (const int32_t id : {1, 2, 3}) {
             auto* peer = host.instantiate_as<EngineStylePeer>("EngineStylePeer");
             peer->id = id;
-            peer->network = &network;
-            network.peers[id] = peer;
+            peer->peers = &peers;
+            peer->puts = &puts;
+            peers[id] = peer;
             models[id].set_server_relay(p_server_relay);
             ASSERT_TRUE(models[id].assign(peer));
         }
@@ -145,10 +134,10 @@ protected:
         }
     }
 
-    EngineStylePeer* peer(int32_t id) { return network.peers.at(id); }
+    EngineStylePeer* peer(int32_t id) { return peers.at(id); }
     std::vector<Bytes> puts_between(int32_t from, int32_t to) const {
         std::vector<Bytes> found;
-        for (const Put& put : network.puts) {
+        for (const Put& put : puts) {
             if (put.from == from && put.to == to) {
                 found.push_back(put.bytes);
             }
@@ -157,7 +146,8 @@ protected:
     }
 
     godot_standin::EngineHost host;
-    Network network;
+    std::map<int32_t, EngineStylePeer*> peers;
+    std::vector<Put> puts;
     std::map<int32_t, SceneMultiplayerModel> models;
 };
 
@@ -221,9 +211,9 @@ TEST_F(EngineStyleRoom, WithoutServerRelayAClientKnowsOnlyTheServer) {
 
 TEST_F(EngineStyleRoom, PacketsFromStrangersAndForgedPeerListsAreDropped) {
     seat_three(true);
-    peer(1)->inbox.push_back({9, {3, 1}});
-    peer(1)->inbox.push_back({2, {7, 1, 3}});           // shorter than a system header
-    peer(2)->inbox.push_back({3, {7, 1, 9, 0, 0, 0}});  // only the host speaks for the room
+    peer(1)->inbox.push_back({9, 1, {3, 1}});
+    peer(1)->inbox.push_back({2, 1, {7, 1, 3}});           // shorter than a system header
+    peer(2)->inbox.push_back({3, 2, {7, 1, 9, 0, 0, 0}});  // only the host speaks for the room
     poll_all();
     EXPECT_EQ(host.errors().size(), 3u);
     EXPECT_EQ(models[1].count_of("peer_packet"), 0u);

@@ -13,39 +13,29 @@ namespace {
 
 constexpr char kRemoved[] = "Disconnected by multiplayer server";
 
-bool seats_connected(HostedRoom& room, const std::vector<std::uint8_t>& slots) {
+// Each seat is connected before the next one joins.
+bool join_in_turn(HostedRoom& room, const std::vector<std::uint8_t>& slots) {
     for (const std::uint8_t slot : slots) {
-        if (room.connect(slot) != godot::OK) {
+        if (room.connect(slot) != godot::OK ||
+            !room.pump_until_status(slot, MultiplayerPeer::CONNECTION_CONNECTED)) {
             return false;
         }
     }
-    return room.pump_until([&] {
-        for (const std::uint8_t slot : slots) {
-            if (room.peer(slot)->_get_connection_status() !=
-                MultiplayerPeer::CONNECTION_CONNECTED) {
-                return false;
-            }
-        }
-        return true;
-    });
+    return true;
 }
 
 TEST(RoomRemoval, APlayerRemovedBeforeItKnowsTheNonceLeavesAtOnce) {
-    struct Row {
-        const char* name;
-        // The clients are in the room before the host completes, which
-        // removes player 2 from its peer_connected handler, ahead of its
-        // first announce; otherwise the clients join after that announce.
-        bool removed_while_announcing_players;
-    };
-    for (const Row row : {Row{"from the host's peer_connected handler", true},
-                          Row{"after joining past the host's announce", false}}) {
-        SCOPED_TRACE(row.name);
+    // Either the clients are in the room before the host completes, which
+    // removes player 2 from its peer_connected handler, ahead of its first
+    // announce; or the clients join after that announce.
+    for (const bool from_peer_connected_handler : {true, false}) {
+        SCOPED_TRACE(from_peer_connected_handler ? "from the host's peer_connected handler"
+                                                 : "after joining past the host's announce");
         HostedRoom room(Road::DataPlane);
         std::string error;
         ASSERT_TRUE(room.start(error)) << error;
-        if (row.removed_while_announcing_players) {
-            ASSERT_TRUE(seats_connected(room, {2, 3}));
+        if (from_peer_connected_handler) {
+            ASSERT_TRUE(join_in_turn(room, {2, 3}));
             ASSERT_EQ(room.connect(1), godot::OK);
             room.host().engine().connect(room.peer(1), "peer_connected",
                                          [&](const std::vector<godot::Variant>& arguments) {
@@ -55,8 +45,7 @@ TEST(RoomRemoval, APlayerRemovedBeforeItKnowsTheNonceLeavesAtOnce) {
                                          });
             ASSERT_TRUE(room.pump_until_status(1, MultiplayerPeer::CONNECTION_CONNECTED));
         } else {
-            ASSERT_TRUE(seats_connected(room, {1}));
-            ASSERT_TRUE(seats_connected(room, {2, 3}));
+            ASSERT_TRUE(join_in_turn(room, {1, 2, 3}));
             room.peer(1)->_disconnect_peer(2, false);
         }
         ASSERT_TRUE(room.pump_until_status(2, MultiplayerPeer::CONNECTION_DISCONNECTED));
@@ -70,24 +59,18 @@ TEST(RoomRemoval, APlayerRemovedBeforeItKnowsTheNonceLeavesAtOnce) {
 }
 
 TEST(RoomRemoval, ANoticeFromBeforeTheNonceCountsOnlyWithThisSessionsNonce) {
-    struct Row {
-        const char* name;
-        bool this_session;
-    };
-    for (const Row row :
-         {Row{"an earlier session's notice", false}, Row{"this session's notice", true}}) {
-        SCOPED_TRACE(row.name);
+    for (const bool this_session : {false, true}) {
+        SCOPED_TRACE(this_session ? "this session's notice" : "an earlier session's notice");
         HostedRoom room(Road::DataPlane, qop::test::two_player_room());
         std::string error;
         ASSERT_TRUE(room.start(error)) << error;
-        ASSERT_TRUE(seats_connected(room, {1}));
-        ASSERT_TRUE(seats_connected(room, {2}));  // past the host's first announce
+        ASSERT_TRUE(join_in_turn(room, {1, 2}));  // 2 past the host's first announce
         const std::uint64_t nonce = room.host_nonce();
         HandFrame notice;
         notice.kind = 4;
         notice.sequence = 0;
         notice.message_id = 0;
-        notice.nonce = row.this_session ? nonce : nonce ^ 0x00F0F0F000000001ULL;
+        notice.nonce = this_session ? nonce : nonce ^ 0x00F0F0F000000001ULL;
         notice.chunk = {'{', '}'};
         room.relays().tcp().send_raw(2, qop::test::fake_relay_frame(hand_envelope(notice)));
         ASSERT_TRUE(room.relays().tcp().wait_until_written(2, std::chrono::seconds(10)));
@@ -96,7 +79,7 @@ TEST(RoomRemoval, ANoticeFromBeforeTheNonceCountsOnlyWithThisSessionsNonce) {
         EXPECT_EQ(room.peer(2)->_get_connection_status(), MultiplayerPeer::CONNECTION_CONNECTED);
 
         room.clock().advance(std::chrono::seconds(5));  // the host's next announce
-        if (row.this_session) {
+        if (this_session) {
             ASSERT_TRUE(room.pump_until_status(2, MultiplayerPeer::CONNECTION_DISCONNECTED));
             EXPECT_EQ(room.host().last_error(room.peer(2)), kRemoved);
             continue;

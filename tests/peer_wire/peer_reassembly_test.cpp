@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "network/peer_reassembly_store.hpp"
+#include "multiplayer/peer_reassembly_store.hpp"
 
 namespace qop::network {
 namespace {

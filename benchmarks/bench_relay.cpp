@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "network/big_endian.hpp"
+#include "shared/big_endian.hpp"
 
 namespace qop::bench {
 namespace {

@@ -8,10 +8,10 @@
 #include <functional>
 #include <memory>
 
-#include "network/host_bridge_pipe_channel.hpp"
-#include "network/hosted_session_pipe.hpp"
-#include "network/monotonic_clock.hpp"
-#include "network/peer_connect_worker.hpp"
+#include "host_bridge/host_bridge_pipe_channel.hpp"
+#include "host_bridge/hosted_session_pipe.hpp"
+#include "multiplayer/peer_connect_worker.hpp"
+#include "shared/monotonic_clock.hpp"
 
 namespace qop::godot_adapter {
 

@@ -5,7 +5,7 @@
 #include <random>
 #include <utility>
 
-#include "network/peer_data_frame.hpp"
+#include "multiplayer/peer_data_frame.hpp"
 
 namespace qop::godot_adapter {
 

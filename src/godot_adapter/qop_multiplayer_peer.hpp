@@ -20,14 +20,14 @@
 #include <godot_cpp/variant/string.hpp>
 
 #include "godot_adapter/multiplayer_peer_seams.hpp"
-#include "network/data_plane_descriptor.hpp"
-#include "network/data_plane_envelope.hpp"
-#include "network/hosted_session_pipe.hpp"
-#include "network/network_transport.hpp"
-#include "network/peer_connect_worker.hpp"
-#include "network/peer_nonce_wait.hpp"
-#include "network/peer_receive_path.hpp"
-#include "network/peer_slot_table.hpp"
+#include "host_bridge/data_plane_descriptor.hpp"
+#include "host_bridge/hosted_session_pipe.hpp"
+#include "multiplayer/peer_connect_worker.hpp"
+#include "multiplayer/peer_nonce_wait.hpp"
+#include "multiplayer/peer_receive_path.hpp"
+#include "multiplayer/peer_slot_table.hpp"
+#include "relay/data_plane_envelope.hpp"
+#include "relay/network_transport.hpp"
 
 namespace qop::godot_adapter {
 

@@ -7,7 +7,7 @@
 
 #include "godot_adapter/godot_string_conversion.hpp"
 #include "godot_adapter/qop_multiplayer_peer.hpp"
-#include "network/data_plane_room_identity.hpp"
+#include "host_bridge/data_plane_room_identity.hpp"
 
 namespace qop::godot_adapter {
 

@@ -7,7 +7,7 @@
 
 #include "godot_adapter/godot_string_conversion.hpp"
 #include "godot_adapter/qop_multiplayer_peer.hpp"
-#include "network/transport_input_check.hpp"
+#include "relay/transport_input_check.hpp"
 
 namespace qop::godot_adapter {
 

@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "godot_adapter/qop_multiplayer_peer.hpp"
-#include "network/peer_control_messages.hpp"
-#include "network/peer_data_frame.hpp"
-#include "network/peer_send_plan.hpp"
+#include "multiplayer/peer_control_messages.hpp"
+#include "multiplayer/peer_data_frame.hpp"
+#include "multiplayer/peer_send_plan.hpp"
 
 namespace qop::godot_adapter {
 

@@ -6,7 +6,7 @@
 #include "godot_adapter/protobuf_log.hpp"
 #include "godot_adapter/qop_desktop_client.hpp"
 #include "godot_adapter/qop_multiplayer_peer.hpp"
-#include "network/socket_compat.hpp"
+#include "relay/socket_compat.hpp"
 
 namespace qop::godot_adapter {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "network/big_endian.hpp"
-#include "network/data_plane_envelope.hpp"
+#include "relay/data_plane_envelope.hpp"
+#include "shared/big_endian.hpp"
 
 namespace qop::network {
 namespace {

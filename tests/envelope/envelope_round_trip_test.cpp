@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "network/data_plane_envelope.hpp"
+#include "relay/data_plane_envelope.hpp"
 
 namespace qop::network {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "network/data_plane_envelope.hpp"
+#include "relay/data_plane_envelope.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::uint8_t> input(data, data + size);

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "network/slot_metadata.hpp"
-#include "network/tcp_handshake.hpp"
+#include "relay/slot_metadata.hpp"
+#include "relay/tcp_handshake.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::set<std::string> kMessages = {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "network/tcp_frame_cutter.hpp"
+#include "relay/tcp_frame_cutter.hpp"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "network/slot_metadata.hpp"
-#include "network/udp_acknowledgement.hpp"
+#include "relay/slot_metadata.hpp"
+#include "relay/udp_acknowledgement.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {

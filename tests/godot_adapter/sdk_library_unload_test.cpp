@@ -3,7 +3,7 @@
 #include <godot_standin/engine_host.hpp>
 
 #include "godot_adapter/sdk_library_entry.hpp"
-#include "network/socket_compat.hpp"
+#include "relay/socket_compat.hpp"
 
 namespace qop::godot_adapter::testing {
 namespace {

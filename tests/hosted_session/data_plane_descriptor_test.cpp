@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "network/data_plane_descriptor.hpp"
+#include "host_bridge/data_plane_descriptor.hpp"
 
 namespace qop::test {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "host_bridge/hosted_session_pipe.hpp"
 #include "host_bridge_wire.hpp"
-#include "network/hosted_session_pipe.hpp"
 #include "support/manual_monotonic_clock.hpp"
 #include "support/scripted_host_bridge_pipe.hpp"
 

@@ -17,9 +17,9 @@ TEST(Win32HostBridgePipe, NeedsWindowsNamedPipes) {
 #include <thread>
 #include <vector>
 
+#include "host_bridge/host_bridge_pipe_open.hpp"
+#include "host_bridge/hosted_session_pipe.hpp"
 #include "hosted_session/host_bridge_wire.hpp"
-#include "network/host_bridge_pipe_open.hpp"
-#include "network/hosted_session_pipe.hpp"
 #include "support/test_waits.hpp"
 #include "test_pipe_server.hpp"
 

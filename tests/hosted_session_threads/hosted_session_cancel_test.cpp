@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "host_bridge/hosted_session_pipe.hpp"
 #include "hosted_session/host_bridge_wire.hpp"
-#include "network/hosted_session_pipe.hpp"
 #include "support/scripted_host_bridge_pipe.hpp"
 
 namespace qop::test {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "hosted_room_fixture.hpp"
-#include "network/peer_connect_worker.hpp"
+#include "multiplayer/peer_connect_worker.hpp"
 #include "support/test_waits.hpp"
 
 namespace qop::godot_adapter::testing {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "network/peer_control_messages.hpp"
-#include "network/peer_data_frame.hpp"
+#include "multiplayer/peer_control_messages.hpp"
+#include "multiplayer/peer_data_frame.hpp"
 #include "support/wire_hex.hpp"
 
 namespace qop::network {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <deque>
 
-#include "network/peer_inbound_queue.hpp"
+#include "multiplayer/peer_inbound_queue.hpp"
 
 namespace qop::network {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "network/peer_ordered_filter.hpp"
+#include "multiplayer/peer_ordered_filter.hpp"
 
 namespace qop::network {
 namespace {

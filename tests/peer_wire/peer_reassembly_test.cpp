@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "network/peer_reassembly_store.hpp"
+#include "multiplayer/peer_reassembly_store.hpp"
 
 namespace qop::network {
 namespace {

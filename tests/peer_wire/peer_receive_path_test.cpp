@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "network/peer_receive_path.hpp"
+#include "multiplayer/peer_receive_path.hpp"
 
 namespace qop::network {
 namespace {

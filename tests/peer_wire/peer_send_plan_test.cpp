@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "network/peer_send_plan.hpp"
+#include "multiplayer/peer_send_plan.hpp"
 #include "support/wire_hex.hpp"
 
 namespace qop::network {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "network/peer_slot_table.hpp"
+#include "multiplayer/peer_slot_table.hpp"
 
 namespace qop::network {
 namespace {

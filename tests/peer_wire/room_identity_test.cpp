@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "network/data_plane_room_identity.hpp"
+#include "host_bridge/data_plane_room_identity.hpp"
 
 namespace qop::network {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "network/data_plane_envelope.hpp"
-#include "network/network_transport.hpp"
+#include "relay/data_plane_envelope.hpp"
+#include "relay/network_transport.hpp"
 #include "support/fake_tcp_relay.hpp"
 #include "support/fake_udp_relay.hpp"
 #include "support/test_waits.hpp"

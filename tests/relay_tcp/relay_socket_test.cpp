@@ -1,4 +1,4 @@
-#include "network/relay_socket.hpp"
+#include "relay/relay_socket.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "network/slot_metadata.hpp"
+#include "relay/slot_metadata.hpp"
 
 #include <gtest/gtest.h>
 

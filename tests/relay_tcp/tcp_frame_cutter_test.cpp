@@ -1,4 +1,4 @@
-#include "network/tcp_frame_cutter.hpp"
+#include "relay/tcp_frame_cutter.hpp"
 
 #include <gtest/gtest.h>
 

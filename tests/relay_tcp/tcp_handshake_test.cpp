@@ -1,4 +1,4 @@
-#include "network/tcp_handshake.hpp"
+#include "relay/tcp_handshake.hpp"
 
 #include <google/protobuf/struct.pb.h>
 #include <google/protobuf/util/json_util.h>

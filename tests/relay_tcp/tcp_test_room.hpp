@@ -7,7 +7,7 @@
 #include <functional>
 #include <thread>
 
-#include "network/network_transport.hpp"
+#include "relay/network_transport.hpp"
 #include "support/fake_tcp_relay.hpp"
 
 namespace qop::test {

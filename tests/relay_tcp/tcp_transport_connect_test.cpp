@@ -2,7 +2,7 @@
 #include <google/protobuf/util/json_util.h>
 
 #include "allocation_probe.hpp"
-#include "network/socket_compat.hpp"
+#include "relay/socket_compat.hpp"
 #include "tcp_test_room.hpp"
 
 namespace qop::test {

@@ -1,4 +1,4 @@
-#include "network/untrusted_json.hpp"
+#include "shared/untrusted_json.hpp"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <thread>
 
-#include "network/network_transport.hpp"
-#include "network/socket_compat.hpp"
+#include "relay/network_transport.hpp"
+#include "relay/socket_compat.hpp"
 #include "support/fake_tcp_relay.hpp"
 
 namespace qop::test {

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "network/transport_input_check.hpp"
+#include "relay/transport_input_check.hpp"
 #include "relay_udp/udp_transport_test_support.hpp"
 #include "support/fake_tcp_relay.hpp"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "network/udp_acknowledgement.hpp"
+#include "relay/udp_acknowledgement.hpp"
 
 namespace qop::network {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "network/network_transport.hpp"
+#include "relay/network_transport.hpp"
 #include "support/fake_udp_relay.hpp"
 #include "support/test_waits.hpp"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "network/socket_compat.hpp"
+#include "relay/socket_compat.hpp"
 
 namespace qop::test {
 

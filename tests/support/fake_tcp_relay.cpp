@@ -10,7 +10,7 @@
 #include <map>
 #include <utility>
 
-#include "network/socket_compat.hpp"
+#include "relay/socket_compat.hpp"
 #include "support/fake_envelope_route.hpp"
 
 namespace qop::test {

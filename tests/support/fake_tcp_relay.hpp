@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "network/network_transport.hpp"
+#include "relay/network_transport.hpp"
 
 namespace qop::test {
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "network/monotonic_clock.hpp"
+#include "shared/monotonic_clock.hpp"
 
 namespace qop::test {
 

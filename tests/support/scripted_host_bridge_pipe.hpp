@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "network/host_bridge_pipe_channel.hpp"
+#include "host_bridge/host_bridge_pipe_channel.hpp"
 #include "support/manual_monotonic_clock.hpp"
 
 namespace qop::test {

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "network/network_transport.hpp"
+#include "relay/network_transport.hpp"
 #include "support/test_waits.hpp"
 
 namespace qop::test {

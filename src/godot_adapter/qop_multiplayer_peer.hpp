@@ -129,7 +129,8 @@ private:
     godot::Error put_packet(const uint8_t* buffer, int32_t size);
     godot::Error send_packet(std::int32_t target, const std::uint8_t* data, std::uint64_t size,
                              std::int32_t mode, std::int32_t channel);
-    godot::Error send_failure(const std::string& error, bool reliable);
+    godot::Error send_failure(qop::network::SendResult result, const std::string& error,
+                              bool reliable);
     bool must_hold_outbound() const;
     godot::Error hold_outbound(std::int32_t target, const std::uint8_t* data, std::uint64_t size);
     // Sends what the client held while it waited for the nonce, in order; a

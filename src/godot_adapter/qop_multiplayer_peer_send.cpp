@@ -16,10 +16,8 @@ using godot::MultiplayerPeer;
 using qop::network::kPeerFrameHeaderBytes;
 using qop::network::kRoomHostSlot;
 using qop::network::PeerFrameKind;
+using qop::network::SendResult;
 
-constexpr char kTcpQueueFull[] = "TCP transport send queue is full";
-constexpr char kUdpQueueFull[] = "UDP transport send queue is full";
-constexpr char kUdpOverLimit[] = "UDP packet exceeds the negotiated limit";
 constexpr std::int64_t kHighestTargetSlot = 64;
 
 }  // namespace
@@ -135,23 +133,26 @@ godot::Error QOPMultiplayerPeer::send_packet(std::int32_t target, const std::uin
         if (!qop::network::encode_peer_envelope(plan.envelope, frame, data + offset,
                                                 static_cast<std::size_t>(length), send_buffer,
                                                 error)) {
-            return reliable ? send_failure(error, true) : godot::ERR_INVALID_PARAMETER;
+            return reliable ? send_failure(SendResult::Failed, error, true)
+                            : godot::ERR_INVALID_PARAMETER;
         }
-        if (!transport.send(send_buffer, error)) {
-            return send_failure(error, reliable);
+        const SendResult result = transport.send(send_buffer, error);
+        if (result != SendResult::Sent) {
+            return send_failure(result, error, reliable);
         }
     }
     return godot::OK;
 }
 
-godot::Error QOPMultiplayerPeer::send_failure(const std::string& error, bool reliable) {
-    if (error == (reliable ? kTcpQueueFull : kUdpQueueFull)) {
+godot::Error QOPMultiplayerPeer::send_failure(SendResult result, const std::string& error,
+                                              bool reliable) {
+    if (result == SendResult::QueueFull) {
         return godot::ERR_BUSY;
     }
     // The datagram relay or its socket refuses a packet over its limit
     // before anything of it is sent; the game asked for too much, the
     // connection itself is fine.
-    if (!reliable && (error == kUdpOverLimit || error == qop::network::kUdpPacketTooLargeText)) {
+    if (!reliable && result == SendResult::OverLimit) {
         return godot::ERR_INVALID_PARAMETER;
     }
     handle_connection_failure(error, false);
@@ -218,7 +219,7 @@ bool QOPMultiplayerPeer::send_p2p_message(const std::string& player_id,
     if (!qop::network::build_envelope_header(static_cast<std::uint8_t>(unique_id), kRoomHostSlot,
                                              target, slots.player_by_peer(), std::move(frame),
                                              envelope, error) ||
-        !reliable_transport->send(envelope, error)) {
+        reliable_transport->send(envelope, error) != SendResult::Sent) {
         handle_connection_failure(error, false);
         return false;
     }
@@ -263,12 +264,13 @@ void QOPMultiplayerPeer::send_keepalive_ping() {
         handle_connection_failure(error, false);
         return;
     }
-    if (reliable_transport->send(envelope, error)) {
+    const SendResult result = reliable_transport->send(envelope, error);
+    if (result == SendResult::Sent) {
         last_keepalive_time = steady_now_ns();
         return;
     }
     // A full queue only delays the ping to the next poll.
-    if (error != kTcpQueueFull) {
+    if (result != SendResult::QueueFull) {
         handle_connection_failure(error, false);
     }
 }

@@ -52,6 +52,22 @@ enum class SendPolicy {
     QueueUntilPoll,
 };
 
+// What became of one payload given to send(). The error text that comes with
+// every result but Sent is for logs and the game's last error; callers decide
+// on the value.
+enum class SendResult {
+    // Written to the socket or queued behind what waits there.
+    Sent,
+    // The send queue is full for now: nothing of the payload was taken, and a
+    // later send, after a poll has written some of the queue, may succeed.
+    QueueFull,
+    // The payload itself is at fault (empty, over the negotiated limit, or
+    // larger than one datagram the socket sends); the connection is fine.
+    OverLimit,
+    // The transport is not connected.
+    Failed,
+};
+
 // A connection to one relay. Used by one thread at a time: connect blocks (it
 // runs on a worker); poll and send never block once connected.
 class NetworkTransport {
@@ -65,7 +81,7 @@ public:
     // received frame or datagram to `frames` (which it never clears).
     virtual bool poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) = 0;
     // Sends one payload as the transport's SendPolicy says.
-    virtual bool send(const std::vector<std::uint8_t>& payload, std::string& error) = 0;
+    virtual SendResult send(const std::vector<std::uint8_t>& payload, std::string& error) = 0;
     virtual void close() = 0;
     // May be called from any thread while another thread is inside connect():
     // makes that connect, and any connect that starts before the next close(),
@@ -104,10 +120,6 @@ public:
 // of the acknowledgement, must finish within this time (name resolution,
 // which cannot be interrupted, excepted).
 inline constexpr std::chrono::milliseconds kRelayHandshakeDeadline{5000};
-
-// The UDP transport's refusal of a payload that fits the negotiated limit but
-// not a datagram the socket sends.
-inline constexpr char kUdpPacketTooLargeText[] = "UDP packet exceeds the largest datagram";
 
 // One poll reads at most this much, so that a relay that sends faster than
 // the game drains cannot hold the caller's thread or grow its memory without

@@ -47,7 +47,7 @@ public:
 
     bool connect(const TransportEndpoint& endpoint, std::string& error) override;
     bool poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) override;
-    bool send(const std::vector<std::uint8_t>& payload, std::string& error) override;
+    SendResult send(const std::vector<std::uint8_t>& payload, std::string& error) override;
     void close() override;
     TransportState state() const override { return state_; }
     std::uint8_t envelope_version() const override { return envelope_version_; }
@@ -216,27 +216,27 @@ bool TcpTransport::read_reliable_frame(std::vector<std::uint8_t>& bytes,
     return true;
 }
 
-bool TcpTransport::send(const std::vector<std::uint8_t>& payload, std::string& error) {
+SendResult TcpTransport::send(const std::vector<std::uint8_t>& payload, std::string& error) {
     if (state_ != TransportState::Connected) {
         error = "TCP transport is not connected";
-        return false;
+        return SendResult::Failed;
     }
     if (payload.empty() || payload.size() > frame_limit_) {
         error = kReliableFrameOverLimit;
-        return false;
+        return SendResult::OverLimit;
     }
     const std::uint64_t frame_bytes = kReliableLengthBytes + payload.size();
     if (send_queue_.size() >= kMaxQueuedFrames || queued_bytes_ + frame_bytes > kMaxQueuedBytes) {
         error = "TCP transport send queue is full";
-        return false;
+        return SendResult::QueueFull;
     }
     if (send_policy_ == SendPolicy::WriteThroughWhenIdle && send_queue_.empty() && !write_failed_) {
         write_through(payload);
-        return true;
+        return SendResult::Sent;
     }
     send_queue_.push_back(make_reliable_frame(payload.data(), payload.size()));
     queued_bytes_ += frame_bytes;
-    return true;
+    return SendResult::Sent;
 }
 
 void TcpTransport::write_through(const std::vector<std::uint8_t>& payload) {

@@ -26,6 +26,8 @@ constexpr std::uint64_t kLargestUdpPayload = 65507;
 // Ahead of the payload in a data datagram: header and session id length (then the id).
 constexpr std::uint64_t kDataHeaderBytes = kUdpHeaderBytes + 2;
 constexpr char kPacketOverLimit[] = "UDP packet exceeds the negotiated limit";
+// A payload that fits the negotiated limit but not a datagram the socket sends.
+constexpr char kPacketTooLarge[] = "UDP packet exceeds the largest datagram";
 constexpr char kConnectCancelled[] = "UDP transport connect was cancelled";
 
 class UdpTransport final : public NetworkTransport {
@@ -36,7 +38,7 @@ public:
 
     bool connect(const TransportEndpoint& endpoint, std::string& error) override;
     bool poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) override;
-    bool send(const std::vector<std::uint8_t>& payload, std::string& error) override;
+    SendResult send(const std::vector<std::uint8_t>& payload, std::string& error) override;
     void close() override;
 
     TransportState state() const override { return state_; }
@@ -64,9 +66,9 @@ public:
 private:
     bool flush(std::string& error);
     // Writes the datagram straight to the socket while nothing is queued
-    // ahead of it; one the socket cannot take now is queued. False only when
-    // the socket refuses the datagram as too large.
-    bool write_through(const std::vector<std::uint8_t>& payload, std::string& error);
+    // ahead of it; one the socket cannot take now is queued. OverLimit only
+    // when the socket refuses the datagram as too large.
+    SendResult write_through(const std::vector<std::uint8_t>& payload, std::string& error);
     bool receive(std::vector<std::vector<std::uint8_t>>& frames, std::string& error);
     bool fail(std::string& error, const char* message);
     bool abandon();
@@ -165,26 +167,26 @@ bool UdpTransport::connect(const TransportEndpoint& endpoint, std::string& error
     return true;
 }
 
-bool UdpTransport::send(const std::vector<std::uint8_t>& payload, std::string& error) {
+SendResult UdpTransport::send(const std::vector<std::uint8_t>& payload, std::string& error) {
     if (state_ != TransportState::Connected) {
         error = "UDP transport is not connected";
-        return false;
+        return SendResult::Failed;
     }
     if (payload.empty() || payload.size() > largest_payload_bytes()) {
         error = payload.empty() || payload.size() > payload_limit_ + kPayloadAllowance
                     ? kPacketOverLimit
-                    : kUdpPacketTooLargeText;
-        return false;
+                    : kPacketTooLarge;
+        return SendResult::OverLimit;
     }
     if (send_queue_.size() >= kMaxQueuedDatagrams) {
         error = "UDP transport send queue is full";
-        return false;
+        return SendResult::QueueFull;
     }
     if (send_policy_ == SendPolicy::WriteThroughWhenIdle && send_queue_.empty() && !write_failed_) {
         return write_through(payload, error);
     }
     send_queue_.push_back(build_udp_data(session_id_, payload));
-    return true;
+    return SendResult::Sent;
 }
 
 std::uint64_t UdpTransport::largest_payload_bytes() const {
@@ -194,29 +196,30 @@ std::uint64_t UdpTransport::largest_payload_bytes() const {
     return std::min<std::uint64_t>(payload_limit_ + kPayloadAllowance, carried);
 }
 
-bool UdpTransport::write_through(const std::vector<std::uint8_t>& payload, std::string& error) {
+SendResult UdpTransport::write_through(const std::vector<std::uint8_t>& payload,
+                                       std::string& error) {
     write_udp_data(session_id_, payload, write_through_datagram_);
     const std::int64_t sent =
         send_some(socket_, write_through_datagram_.data(), write_through_datagram_.size());
     if (sent >= 0 && static_cast<std::uint64_t>(sent) == write_through_datagram_.size()) {
-        return true;
+        return SendResult::Sent;
     }
     const int reason = last_socket_error();
     if (sent < 0 && is_would_block(reason)) {
         send_queue_.push_back(std::move(write_through_datagram_));
         write_through_datagram_ = {};
-        return true;
+        return SendResult::Sent;
     }
     // The packet is at fault, not the connection: nothing went out, and the
     // session goes on.
     if (sent < 0 && is_message_too_long(reason)) {
-        error = kUdpPacketTooLargeText;
-        return false;
+        error = kPacketTooLarge;
+        return SendResult::OverLimit;
     }
     // The send itself succeeds: the caller learns of the failure from the
     // next poll, as it would have from that poll's own write.
     write_failed_ = true;
-    return true;
+    return SendResult::Sent;
 }
 
 bool UdpTransport::poll(std::vector<std::vector<std::uint8_t>>& frames, std::string& error) {

@@ -140,7 +140,7 @@ TEST_P(ThreeClientRouting, EveryRouteReachesExactlyItsTargetsByteForByte) {
         SCOPED_TRACE(c.name);
         const Bytes sent = envelope_bytes(c.sender, c.route, c.target_slot, c.target_mask, c.name);
         std::string error;
-        ASSERT_TRUE(transport(c.sender).send(sent, error)) << error;
+        ASSERT_EQ(transport(c.sender).send(sent, error), SendResult::Sent) << error;
         std::map<std::uint8_t, std::size_t> wanted;
         for (const std::uint8_t receiver : c.receivers) {
             clients_.at(receiver).expected.push_back(sent);
@@ -155,7 +155,7 @@ TEST_P(ThreeClientRouting, EveryRouteReachesExactlyItsTargetsByteForByte) {
         const Bytes fence = envelope_bytes(slot, DataPlaneRouteKind::Broadcast, 0, 0,
                                            "fence-" + std::to_string(slot));
         std::string error;
-        ASSERT_TRUE(transport(slot).send(fence, error)) << error;
+        ASSERT_EQ(transport(slot).send(fence, error), SendResult::Sent) << error;
         for (auto& [other_slot, other] : clients_) {
             if (other_slot != slot) {
                 other.expected.push_back(fence);

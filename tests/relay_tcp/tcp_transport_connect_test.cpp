@@ -9,6 +9,7 @@ namespace qop::test {
 namespace {
 
 using network::make_tcp_transport;
+using network::SendResult;
 using network::TransportState;
 using std::chrono::milliseconds;
 
@@ -137,7 +138,7 @@ TEST(TcpTransportConnect, UnconnectedTransportsPollQuietlyAndRefuseToSend) {
     std::string error = "kept";
     EXPECT_TRUE(transport->poll(frames, error));
     EXPECT_TRUE(frames.empty());
-    EXPECT_FALSE(transport->send({1, 2, 3}, error));
+    EXPECT_EQ(transport->send({1, 2, 3}, error), SendResult::Failed);
     EXPECT_EQ(error, "TCP transport is not connected");
     EXPECT_EQ(transport->state(), TransportState::Idle);
 
@@ -239,7 +240,7 @@ TEST(TcpTransportConnect, ReconnectingStartsFromACleanObject) {
     ASSERT_TRUE(relay.start(error)) << error;
     auto transport = make_tcp_transport();
     ASSERT_TRUE(transport->connect(relay.endpoint("tok-third"), error)) << error;
-    ASSERT_TRUE(transport->send({1, 2, 3}, error));
+    ASSERT_EQ(transport->send({1, 2, 3}, error), SendResult::Sent);
     ASSERT_TRUE(transport->connect(relay.endpoint("tok-guest"), error)) << error;
     EXPECT_EQ(transport->player_slot(), 2);
     EXPECT_EQ(transport->slot_roster().size(), 3u);

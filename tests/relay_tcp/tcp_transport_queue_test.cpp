@@ -4,6 +4,7 @@ namespace qop::test {
 namespace {
 
 using network::make_tcp_transport;
+using network::SendResult;
 using network::TransportState;
 
 // These cases count what the queue holds: every payload waits there for a poll.
@@ -37,9 +38,9 @@ TEST(TcpTransportQueue, BackPressureKeepsEveryByteAndTheAccountingReturnsToZero)
     const Frames payloads = numbered_payloads();
 
     for (std::size_t i = 0; i < kFramesFillingTheQueue; ++i) {
-        ASSERT_TRUE(host->send(payloads[i], error)) << i << ": " << error;
+        ASSERT_EQ(host->send(payloads[i], error), SendResult::Sent) << i << ": " << error;
     }
-    EXPECT_FALSE(host->send(Bytes{1}, error));
+    EXPECT_EQ(host->send(Bytes{1}, error), SendResult::QueueFull);
     EXPECT_EQ(error, "TCP transport send queue is full");
     EXPECT_EQ(host->state(), TransportState::Connected);
 
@@ -60,9 +61,9 @@ TEST(TcpTransportQueue, BackPressureKeepsEveryByteAndTheAccountingReturnsToZero)
 
     // Only an exact return to 0 queued bytes lets the queue fill completely again.
     for (std::size_t i = 0; i < kFramesFillingTheQueue; ++i) {
-        ASSERT_TRUE(host->send(payloads[i], error)) << i << ": " << error;
+        ASSERT_EQ(host->send(payloads[i], error), SendResult::Sent) << i << ": " << error;
     }
-    EXPECT_FALSE(host->send(Bytes{1}, error));
+    EXPECT_EQ(host->send(Bytes{1}, error), SendResult::QueueFull);
     EXPECT_EQ(error, "TCP transport send queue is full");
 }
 
@@ -73,15 +74,15 @@ TEST(TcpTransportQueue, The2049thFrameIsRefusedUntilAPollHasWrittenSome) {
     auto host = make_queueing_transport();
     ASSERT_TRUE(host->connect(relay.endpoint("tok-host"), error)) << error;
     for (int i = 0; i < 2048; ++i) {
-        ASSERT_TRUE(host->send(Bytes{static_cast<std::uint8_t>(i)}, error)) << i;
+        ASSERT_EQ(host->send(Bytes{static_cast<std::uint8_t>(i)}, error), SendResult::Sent) << i;
     }
-    EXPECT_FALSE(host->send(Bytes{1}, error));
+    EXPECT_EQ(host->send(Bytes{1}, error), SendResult::QueueFull);
     EXPECT_EQ(error, "TCP transport send queue is full");
     EXPECT_EQ(host->state(), TransportState::Connected);
 
     Frames frames;
     ASSERT_TRUE(host->poll(frames, error)) << error;
-    EXPECT_TRUE(host->send(Bytes{1}, error)) << error;
+    EXPECT_EQ(host->send(Bytes{1}, error), SendResult::Sent) << error;
     ASSERT_TRUE(relay.wait_for_frames_from(1, 2048, kWaitLimit));
 }
 
@@ -113,7 +114,7 @@ TEST(TcpTransportQueue, RoomForABatchCountsFramesAndBytesWithTheirPrefixes) {
     ASSERT_TRUE(relay.start(error)) << error;
     auto host = make_queueing_transport();
     ASSERT_TRUE(host->connect(relay.endpoint("tok-host"), error)) << error;
-    ASSERT_TRUE(host->send(Bytes(100, 1), error)) << error;
+    ASSERT_EQ(host->send(Bytes(100, 1), error), SendResult::Sent) << error;
     for (const RoomCase& c : cases) {
         SCOPED_TRACE(std::to_string(c.frames) + " frames, " + std::to_string(c.payload_bytes) +
                      " bytes");

@@ -10,6 +10,7 @@ namespace {
 
 using network::make_tcp_transport;
 using network::NetworkTransport;
+using network::SendResult;
 using network::TransportState;
 using std::chrono::milliseconds;
 
@@ -176,14 +177,14 @@ TEST_F(TcpStream, AFrameOfExactlyTheLimitPassesBothWaysAndOneMoreByteDoesNot) {
     auto host = join("tok-host", 1000);
     auto guest = join("tok-guest", 1000);
     std::string error;
-    EXPECT_FALSE(host->send(Bytes(1001, 7), error));
+    EXPECT_EQ(host->send(Bytes(1001, 7), error), SendResult::OverLimit);
     EXPECT_EQ(error, "TCP transport frame exceeds the negotiated limit");
-    EXPECT_FALSE(host->send(Bytes(), error));
+    EXPECT_EQ(host->send(Bytes(), error), SendResult::OverLimit);
     EXPECT_EQ(error, "TCP transport frame exceeds the negotiated limit");
     EXPECT_EQ(host->state(), TransportState::Connected);
 
     const Bytes at_limit = broadcast_envelope(1, pattern_bytes(996, 3));
-    ASSERT_TRUE(host->send(at_limit, error)) << error;
+    ASSERT_EQ(host->send(at_limit, error), SendResult::Sent) << error;
     Frames host_frames;
     Frames guest_frames;
     ASSERT_TRUE(poll_until(*guest, guest_frames, error, [&] {
@@ -195,8 +196,8 @@ TEST_F(TcpStream, AFrameOfExactlyTheLimitPassesBothWaysAndOneMoreByteDoesNot) {
 TEST_F(TcpStream, TheDefaultLimitIs65536) {
     auto host = join("tok-host", 0);
     std::string error;
-    EXPECT_TRUE(host->send(Bytes(65536, 1), error)) << error;
-    EXPECT_FALSE(host->send(Bytes(65537, 1), error));
+    EXPECT_EQ(host->send(Bytes(65536, 1), error), SendResult::Sent) << error;
+    EXPECT_EQ(host->send(Bytes(65537, 1), error), SendResult::OverLimit);
     EXPECT_EQ(error, "TCP transport frame exceeds the negotiated limit");
 }
 
@@ -267,10 +268,10 @@ TEST_F(TcpStream, TheRelayForwardsByRoute) {
     const Bytes to_three = {0x00, 0x02, 0x02, 0x01, 0x03, 'd'};
     const Bytes to_mask = {0x00, 0x02, 0x03, 0x03, 0, 0, 0, 0, 0, 0, 0, 0x03, 'm'};
     std::string error;
-    ASSERT_TRUE(guest->send(to_host, error));
-    ASSERT_TRUE(host->send(to_all, error));
-    ASSERT_TRUE(host->send(to_three, error));
-    ASSERT_TRUE(third->send(to_mask, error));
+    ASSERT_EQ(guest->send(to_host, error), SendResult::Sent);
+    ASSERT_EQ(host->send(to_all, error), SendResult::Sent);
+    ASSERT_EQ(host->send(to_three, error), SendResult::Sent);
+    ASSERT_EQ(third->send(to_mask, error), SendResult::Sent);
     Frames at_host;
     Frames at_guest;
     Frames at_third;

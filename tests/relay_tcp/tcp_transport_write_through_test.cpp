@@ -10,6 +10,7 @@ namespace {
 
 using network::make_tcp_transport;
 using network::NetworkTransport;
+using network::SendResult;
 using network::TransportState;
 
 constexpr std::uint32_t kLargeFrameLimit = 16u * 1024 * 1024;
@@ -50,7 +51,7 @@ protected:
 TEST_F(TcpWriteThrough, AFrameSentWhileNothingIsQueuedLeavesWithoutAPoll) {
     std::string error;
     const Bytes payload = broadcast_envelope(1, pattern_bytes(1000, 4));
-    ASSERT_TRUE(host_->send(payload, error)) << error;
+    ASSERT_EQ(host_->send(payload, error), SendResult::Sent) << error;
     EXPECT_TRUE(queue_is_empty(*host_));
     ASSERT_TRUE(relay_.wait_for_frames_from(1, 1, kWaitLimit));
     EXPECT_TRUE(relay_.frames_from(1)[0] == payload);
@@ -64,14 +65,14 @@ TEST_F(TcpWriteThrough, FramesBehindAPartlyWrittenOneWaitTheirTurnAndArriveWhole
     Frames sent = {pattern_bytes(12 * 1024 * 1024, 1), pattern_bytes(5, 2),
                    pattern_bytes(70000, 3)};
     for (const Bytes& payload : sent) {
-        ASSERT_TRUE(host_->send(payload, error)) << error;
+        ASSERT_EQ(host_->send(payload, error), SendResult::Sent) << error;
     }
     EXPECT_FALSE(queue_is_empty(*host_));
     // The relay drains the socket; the queue still holds the rest, so this
     // frame must not jump ahead of it into the stream.
     relay_.resume_reading(1);
     sent.push_back(Bytes{0x7E});
-    ASSERT_TRUE(host_->send(sent.back(), error)) << error;
+    ASSERT_EQ(host_->send(sent.back(), error), SendResult::Sent) << error;
     EXPECT_FALSE(queue_is_empty(*host_));
     expect_delivered_in_order(sent);
     EXPECT_TRUE(queue_is_empty(*host_));
@@ -82,17 +83,17 @@ TEST_F(TcpWriteThrough, AFailedWriteLeavesSendSucceedingAndTheNextPollReportsIt)
     // write of the host fails.
     relay_.pause_reading(1);
     std::string error;
-    ASSERT_TRUE(host_->send(pattern_bytes(100, 1), error)) << error;
+    ASSERT_EQ(host_->send(pattern_bytes(100, 1), error), SendResult::Sent) << error;
     relay_.send_raw_then_close(1, {});
     ASSERT_TRUE(relay_.wait_for_disconnect(1, kWaitLimit));
     // Writes go through until the reset has reached the host; the first that
     // fails stays queued, with everything sent after it.
     const bool failed = wait_until([&] {
-        EXPECT_TRUE(host_->send(pattern_bytes(100, 2), error)) << error;
+        EXPECT_EQ(host_->send(pattern_bytes(100, 2), error), SendResult::Sent) << error;
         return !queue_is_empty(*host_);
     });
     ASSERT_TRUE(failed);
-    EXPECT_TRUE(host_->send(pattern_bytes(100, 3), error)) << error;
+    EXPECT_EQ(host_->send(pattern_bytes(100, 3), error), SendResult::Sent) << error;
     EXPECT_EQ(host_->state(), TransportState::Connected);
 
     Frames frames;
@@ -100,7 +101,7 @@ TEST_F(TcpWriteThrough, AFailedWriteLeavesSendSucceedingAndTheNextPollReportsIt)
     EXPECT_EQ(error, "TCP transport send failed");
     EXPECT_EQ(host_->state(), TransportState::Failed);
     EXPECT_TRUE(frames.empty());
-    EXPECT_FALSE(host_->send(pattern_bytes(100, 4), error));
+    EXPECT_EQ(host_->send(pattern_bytes(100, 4), error), SendResult::Failed);
     EXPECT_EQ(error, "TCP transport is not connected");
 }
 

@@ -65,7 +65,7 @@ TEST(ConcurrentTcpTransports, PlayersOnSeparateThreadsExchangeBroadcasts) {
             }
             for (int n = 0; n < kFramesEach; ++n) {
                 const Bytes frame = {0x00, 0x02, 0x01, slot, static_cast<std::uint8_t>(n)};
-                if (!transport->send(frame, failure)) {
+                if (transport->send(frame, failure) != network::SendResult::Sent) {
                     return;
                 }
             }

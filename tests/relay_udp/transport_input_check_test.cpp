@@ -86,7 +86,7 @@ TEST_F(TransportInputCheck, OutputWaitingOrNoSocketAlwaysNeedsThePoll) {
     tcp_relay_.pause_reading(1);
     std::string error;
     ASSERT_TRUE(test::wait_until([&] {
-        EXPECT_TRUE(tcp_->send(Bytes(60000, 7), error)) << error;
+        EXPECT_EQ(tcp_->send(Bytes(60000, 7), error), SendResult::Sent) << error;
         return !tcp_->send_queue_can_take(2048, 0);
     }));
     EXPECT_TRUE(ask(tcp_.get(), udp_.get()).first);

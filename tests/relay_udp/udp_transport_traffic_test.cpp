@@ -33,7 +33,7 @@ protected:
 TEST_F(UdpTraffic, DataDatagramCarriesTheSessionIdAndReachesThePeer) {
     start();
     std::string error;
-    ASSERT_TRUE(a_->send(Bytes{1, 2, 3}, error)) << error;
+    ASSERT_EQ(a_->send(Bytes{1, 2, 3}, error), SendResult::Sent) << error;
     Frames none;
     ASSERT_TRUE(a_->poll(none, error)) << error;
     Frames frames{Bytes{9}};  // poll appends and never clears
@@ -91,14 +91,15 @@ TEST_F(UdpTraffic, QueueHoldsTwoHundredFiftySixDatagrams) {
     start();
     std::string error;
     for (int i = 0; i < 256; ++i) {
-        ASSERT_TRUE(a_->send(Bytes{static_cast<std::uint8_t>(i)}, error)) << i << ": " << error;
+        ASSERT_EQ(a_->send(Bytes{static_cast<std::uint8_t>(i)}, error), SendResult::Sent)
+            << i << ": " << error;
     }
-    EXPECT_FALSE(a_->send(Bytes{1}, error));
+    EXPECT_EQ(a_->send(Bytes{1}, error), SendResult::QueueFull);
     EXPECT_EQ(error, "UDP transport send queue is full");
     EXPECT_EQ(a_->state(), TransportState::Connected);
     Frames frames;
     ASSERT_TRUE(a_->poll(frames, error)) << error;
-    EXPECT_TRUE(a_->send(Bytes{1}, error)) << error;
+    EXPECT_EQ(a_->send(Bytes{1}, error), SendResult::Sent) << error;
 }
 
 TEST_F(UdpTraffic, ARelayThatKeepsSendingLetsEveryPollReturnInOrder) {
@@ -166,7 +167,7 @@ TEST_F(UdpTraffic, ARelayThatKeepsSendingLetsEveryPollReturnInOrder) {
 TEST_F(UdpTraffic, ADatagramSentWhileNothingIsQueuedLeavesWithoutAPoll) {
     start();
     std::string error;
-    ASSERT_TRUE(a_->send(Bytes{5, 6, 7}, error)) << error;
+    ASSERT_EQ(a_->send(Bytes{5, 6, 7}, error), SendResult::Sent) << error;
     EXPECT_TRUE(a_->send_queue_can_take(256, 0));
     ASSERT_TRUE(test::wait_until([&] { return !relay_->received_data().empty(); }));
     EXPECT_EQ(relay_->received_data()[0],
@@ -183,9 +184,9 @@ TEST_F(UdpTraffic, APayloadBeyondOneDatagramIsRefusedAndTheSessionStays) {
         // A relay maximum far beyond one datagram.
         start(100000);
         std::string error;
-        EXPECT_FALSE(a_->send(Bytes(70000, 1), error));
+        EXPECT_EQ(a_->send(Bytes(70000, 1), error), SendResult::OverLimit);
         EXPECT_EQ(error, "UDP packet exceeds the largest datagram");
-        ASSERT_TRUE(a_->send(Bytes{2}, error)) << error;
+        ASSERT_EQ(a_->send(Bytes{2}, error), SendResult::Sent) << error;
         Frames frames;
         EXPECT_TRUE(a_->poll(frames, error)) << error;
         EXPECT_EQ(a_->state(), TransportState::Connected);
@@ -200,7 +201,7 @@ TEST_F(UdpTraffic, RoomForABatchCountsDatagramsOnly) {
     a_ = make_udp_transport(kRelayHandshakeDeadline, SendPolicy::QueueUntilPoll);
     start();
     std::string error;
-    ASSERT_TRUE(a_->send(Bytes{1}, error)) << error;
+    ASSERT_EQ(a_->send(Bytes{1}, error), SendResult::Sent) << error;
     // {datagrams, payload bytes, fits with one queued, fits an empty queue}
     const std::tuple<std::size_t, std::uint64_t, bool, bool> cases[] = {
         {0, 0, true, true},       {255, 255, true, true},      {256, 256, false, true},
@@ -244,10 +245,10 @@ TEST(UdpSendLimit, PayloadMayExceedTheLimitByFiveHundredTwelveBytesWithinOneData
         ASSERT_TRUE(transport->connect(endpoint_for(relay, "tok-a", 0, c.requested), error))
             << error;
         EXPECT_EQ(transport->largest_payload_bytes(), c.largest_accepted);
-        EXPECT_TRUE(transport->send(Bytes(c.largest_accepted, 7), error)) << error;
-        EXPECT_FALSE(transport->send(Bytes(c.largest_accepted + 1, 7), error));
+        EXPECT_EQ(transport->send(Bytes(c.largest_accepted, 7), error), SendResult::Sent) << error;
+        EXPECT_EQ(transport->send(Bytes(c.largest_accepted + 1, 7), error), SendResult::OverLimit);
         EXPECT_EQ(error, c.refusal);
-        EXPECT_FALSE(transport->send(Bytes{}, error));
+        EXPECT_EQ(transport->send(Bytes{}, error), SendResult::OverLimit);
         EXPECT_EQ(error, kOverLimit);
         // The largest accepted datagram went out: nothing fails afterwards.
         Frames none;
@@ -260,9 +261,9 @@ TEST_F(UdpTraffic, HugeRelayMaximumNeitherWrapsNorOverAllocates) {
     start(0xFFFFFFFF);
     std::string error;
     const Bytes large(60000, 0x5A);
-    ASSERT_TRUE(a_->send(large, error)) << error;
+    ASSERT_EQ(a_->send(large, error), SendResult::Sent) << error;
     // With the limit near 4 GiB the allowance must not wrap around to a small number.
-    ASSERT_TRUE(a_->send(Bytes(600, 1), error)) << error;
+    ASSERT_EQ(a_->send(Bytes(600, 1), error), SendResult::Sent) << error;
     Frames none;
     ASSERT_TRUE(a_->poll(none, error)) << error;
     Frames frames;
@@ -298,7 +299,7 @@ TEST_F(UdpTraffic, DatagramThatFillsTheReceiveBufferIsAccepted) {
 TEST(UdpNotConnected, SendFailsAndPollDoesNothing) {
     auto transport = make_udp_transport();
     std::string error;
-    EXPECT_FALSE(transport->send(Bytes{1}, error));
+    EXPECT_EQ(transport->send(Bytes{1}, error), SendResult::Failed);
     EXPECT_EQ(error, "UDP transport is not connected");
     EXPECT_EQ(transport->state(), TransportState::Idle);
     Frames frames;

@@ -23,7 +23,7 @@
 #include "host_bridge/data_plane_descriptor.hpp"
 #include "host_bridge/hosted_session_pipe.hpp"
 #include "multiplayer/peer_connect_worker.hpp"
-#include "multiplayer/peer_nonce_wait.hpp"
+#include "multiplayer/peer_held_packets.hpp"
 #include "multiplayer/peer_receive_path.hpp"
 #include "multiplayer/peer_slot_table.hpp"
 #include "relay/data_plane_envelope.hpp"

@@ -7,7 +7,7 @@
 
 #include "godot_adapter/godot_string_conversion.hpp"
 #include "godot_adapter/qop_multiplayer_peer.hpp"
-#include "relay/transport_input_check.hpp"
+#include "relay/transports_to_poll.hpp"
 
 namespace qop::godot_adapter {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "multiplayer/peer_inbound_queue.hpp"
-#include "multiplayer/peer_nonce_wait.hpp"
+#include "multiplayer/peer_held_packets.hpp"
 #include "multiplayer/peer_ordered_filter.hpp"
 #include "multiplayer/peer_reassembly_store.hpp"
 #include "multiplayer/peer_slot_table.hpp"

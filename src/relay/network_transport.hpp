@@ -101,7 +101,7 @@ public:
     // sets no limit of its own answers UINT64_MAX.
     virtual std::uint64_t largest_payload_bytes() const { return UINT64_MAX; }
     // For a caller that asks about several transports in one system call
-    // (transport_input_check.hpp). True, with the socket in `socket` (the
+    // (transports_to_poll.hpp). True, with the socket in `socket` (the
     // system's handle widened to an integer), when poll() would do nothing
     // but read: connected, nothing queued to write and no failed write to
     // report. A poll then finds something only if that socket is readable.

@@ -8,7 +8,7 @@
 #include "relay/network_transport.hpp"
 #include "relay/relay_socket.hpp"
 #include "relay/socket_compat.hpp"
-#include "relay/tcp_frame_cutter.hpp"
+#include "relay/reliable_frame_reader.hpp"
 #include "relay/tcp_handshake.hpp"
 #include "shared/big_endian.hpp"
 

@@ -2,7 +2,7 @@
 #include <random>
 
 #include "allocation_probe.hpp"
-#include "relay/transport_input_check.hpp"
+#include "relay/transports_to_poll.hpp"
 #include "tcp_test_room.hpp"
 
 namespace qop::test {

@@ -11,7 +11,7 @@
 #include <mutex>
 
 #include "desktop/desktop_endpoint_rules.hpp"
-#include "desktop/desktop_pipe_rules.hpp"
+#include "desktop/pipe_wait_and_error_text.hpp"
 #include "desktop/desktop_session_codec.hpp"
 #include "desktop/desktop_session_records.hpp"
 #include "desktop/desktop_session_timing.hpp"

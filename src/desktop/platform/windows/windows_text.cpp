@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "desktop/desktop_pipe_rules.hpp"
+#include "desktop/pipe_wait_and_error_text.hpp"
 
 namespace qop::desktop {
 

@@ -1,5 +1,8 @@
 #pragma once
 
+// The small rules of the pipe transport's system calls: how long a wait may
+// be, and how a failure and the system's own text become the error we report.
+
 #include <cstdint>
 #include <string>
 

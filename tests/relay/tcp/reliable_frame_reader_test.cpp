@@ -1,4 +1,4 @@
-#include "relay/tcp_frame_cutter.hpp"
+#include "relay/reliable_frame_reader.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ using Frames = std::vector<Bytes>;
 // Two frames written out by hand: lengths 3 and 1, big-endian.
 const Bytes kTwoFrames = {0x00, 0x00, 0x00, 0x03, 'a', 'b', 'c', 0x00, 0x00, 0x00, 0x01, 'z'};
 
-TEST(TcpFrameCutter, TwoFramesInOneReadComeOutInOrder) {
+TEST(ReliableFrameReader, TwoFramesInOneReadComeOutInOrder) {
     ReliableFrameReader reader;
     reader.append(kTwoFrames.data(), kTwoFrames.size());
     Frames frames;
@@ -26,7 +26,7 @@ TEST(TcpFrameCutter, TwoFramesInOneReadComeOutInOrder) {
     EXPECT_EQ(reader.buffered_bytes(), 0u);
 }
 
-TEST(TcpFrameCutter, EverySplitPointIncludingInsideThePrefixDeliversTheSameFrames) {
+TEST(ReliableFrameReader, EverySplitPointIncludingInsideThePrefixDeliversTheSameFrames) {
     for (std::size_t split = 0; split <= kTwoFrames.size(); ++split) {
         ReliableFrameReader reader;
         Frames frames;
@@ -39,7 +39,7 @@ TEST(TcpFrameCutter, EverySplitPointIncludingInsideThePrefixDeliversTheSameFrame
     }
 }
 
-TEST(TcpFrameCutter, RandomChunkingOfAManyFrameStreamIsLossless) {
+TEST(ReliableFrameReader, RandomChunkingOfAManyFrameStreamIsLossless) {
     std::mt19937 random(20261209);
     Frames sent;
     Bytes stream;
@@ -73,7 +73,7 @@ TEST(TcpFrameCutter, RandomChunkingOfAManyFrameStreamIsLossless) {
     }
 }
 
-TEST(TcpFrameCutter, AFrameOfExactlyTheLimitIsAcceptedAndOneMoreIsNot) {
+TEST(ReliableFrameReader, AFrameOfExactlyTheLimitIsAcceptedAndOneMoreIsNot) {
     const Bytes at_limit = {0x00, 0x00, 0x00, 0x04, 1, 2, 3, 4};
     Frames frames;
     std::size_t consumed = 0;
@@ -91,7 +91,7 @@ struct HostilePrefix {
     std::uint32_t limit;
 };
 
-TEST(TcpFrameCutter, HostileLengthPrefixesFailWithoutAllocatingWhatTheyClaim) {
+TEST(ReliableFrameReader, HostileLengthPrefixesFailWithoutAllocatingWhatTheyClaim) {
     const std::vector<HostilePrefix> cases = {
         {"zero", {0x00, 0x00, 0x00, 0x00, 'x'}, 65536},
         {"limit plus one", {0x00, 0x01, 0x00, 0x01, 'x'}, 65536},
@@ -111,7 +111,7 @@ TEST(TcpFrameCutter, HostileLengthPrefixesFailWithoutAllocatingWhatTheyClaim) {
     }
 }
 
-TEST(TcpFrameCutter, AnAllOnesPrefixUnderAFullLimitWaitsForBytesInsteadOfReserving) {
+TEST(ReliableFrameReader, AnAllOnesPrefixUnderAFullLimitWaitsForBytesInsteadOfReserving) {
     const Bytes prefix = {0xFF, 0xFF, 0xFF, 0xFF, 'x', 'y'};
     ReliableFrameReader reader;
     reader.set_frame_limit(0xFFFFFFFF);
@@ -125,7 +125,7 @@ TEST(TcpFrameCutter, AnAllOnesPrefixUnderAFullLimitWaitsForBytesInsteadOfReservi
     EXPECT_LT(probe.largest(), 4096u);
 }
 
-TEST(TcpFrameCutter, FramesBeforeAnInvalidPrefixAreStillHandedOut) {
+TEST(ReliableFrameReader, FramesBeforeAnInvalidPrefixAreStillHandedOut) {
     const Bytes stream = {0x00, 0x00, 0x00, 0x01, 'k', 0x00, 0x00, 0x00, 0x00};
     Frames frames;
     std::size_t consumed = 0;

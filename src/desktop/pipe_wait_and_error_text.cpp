@@ -1,4 +1,4 @@
-#include "desktop/desktop_pipe_rules.hpp"
+#include "desktop/pipe_wait_and_error_text.hpp"
 
 #include "desktop/desktop_session_records.hpp"
 

@@ -1,4 +1,4 @@
-#include "godot_adapter/desktop_client_configuration.hpp"
+#include "godot_adapter/desktop_session_options.hpp"
 
 #include <cctype>
 #include <cstdlib>

@@ -1,5 +1,8 @@
 #pragma once
 
+// The TCP relay's framing on the receiving side: length prefixes checked
+// against the frame limit, and whole frames cut from the bytes as they come.
+
 #include <cstddef>
 #include <cstdint>
 #include <string>

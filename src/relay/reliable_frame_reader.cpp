@@ -1,4 +1,4 @@
-#include "relay/tcp_frame_cutter.hpp"
+#include "relay/reliable_frame_reader.hpp"
 
 #include <algorithm>
 #include <cstring>

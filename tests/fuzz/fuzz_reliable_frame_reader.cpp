@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "relay/tcp_frame_cutter.hpp"
+#include "relay/reliable_frame_reader.hpp"
 
 namespace {
 

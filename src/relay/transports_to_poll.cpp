@@ -1,4 +1,4 @@
-#include "relay/transport_input_check.hpp"
+#include "relay/transports_to_poll.hpp"
 
 #include <cstdint>
 

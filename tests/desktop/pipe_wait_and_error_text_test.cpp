@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-#include "desktop/desktop_pipe_rules.hpp"
+#include "desktop/pipe_wait_and_error_text.hpp"
 #include "desktop/desktop_session_records.hpp"
 
 namespace qop::desktop {

@@ -5,7 +5,7 @@
 #include <godot_cpp/classes/os.hpp>
 
 #include "desktop/desktop_session_client.hpp"
-#include "godot_adapter/desktop_client_configuration.hpp"
+#include "godot_adapter/desktop_session_options.hpp"
 #include "godot_adapter/godot_string_conversion.hpp"
 
 namespace qop::godot_adapter {

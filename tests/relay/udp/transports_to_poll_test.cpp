@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "relay/transport_input_check.hpp"
+#include "relay/transports_to_poll.hpp"
 #include "relay/udp/udp_transport_test_support.hpp"
 #include "support/fake_tcp_relay.hpp"
 
@@ -27,7 +27,7 @@ Need ask(const NetworkTransport* first, const NetworkTransport* second) {
     return {need[0], need[1]};
 }
 
-class TransportInputCheck : public ::testing::Test {
+class TransportsToPoll : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
@@ -54,7 +54,7 @@ protected:
     std::unique_ptr<NetworkTransport> udp_ = make_udp_transport();
 };
 
-TEST_F(TransportInputCheck, EachArrivalWakesOnlyItsOwnTransportUntilItIsRead) {
+TEST_F(TransportsToPoll, EachArrivalWakesOnlyItsOwnTransportUntilItIsRead) {
     const auto need = [&] { return ask(tcp_.get(), udp_.get()); };
     EXPECT_EQ(need(), Need(false, false));
 
@@ -80,7 +80,7 @@ TEST_F(TransportInputCheck, EachArrivalWakesOnlyItsOwnTransportUntilItIsRead) {
     EXPECT_EQ(error, "TCP transport closed");
 }
 
-TEST_F(TransportInputCheck, OutputWaitingOrNoSocketAlwaysNeedsThePoll) {
+TEST_F(TransportsToPoll, OutputWaitingOrNoSocketAlwaysNeedsThePoll) {
     // Output the socket has not taken yet: the relay stops reading, the
     // transport's queue fills.
     tcp_relay_.pause_reading(1);

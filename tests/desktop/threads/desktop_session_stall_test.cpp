@@ -75,14 +75,16 @@ TEST(DesktopSessionStall, AnswerBegunBeforeTheAttachDeadlineIsReadWhole) {
     SessionHarness h(timing_on(clock));
     h.desktop->set_read_timeout_ms(60000);
     const auto [half, rest] = cut(frame_message(attached_answer()), 5);
-    h.desktop->set_attach_handler(
-        [half = half](const AttachRequest&, DesktopReply& reply) { reply.send_bytes(half); });
+    // The half is pushed by the test, not as the handler's reply: the fake
+    // records the request before it applies a reply, so "no unread bytes"
+    // could otherwise be seen before the half was even sent.
+    h.desktop->set_attach_handler([](const AttachRequest&, DesktopReply&) {});
     DesktopAttachOptions options = test_options();
     options.attach_timeout_ms = 1000;
     ASSERT_TRUE(h.client->start(options));
-    ASSERT_TRUE(wait_until([&] {
-        return h.desktop->attach_requests().size() == 1 && h.desktop->unread_bytes() == 0;
-    }));
+    ASSERT_TRUE(wait_until([&] { return h.desktop->attach_requests().size() == 1; }));
+    ASSERT_TRUE(h.desktop->push_bytes(half));
+    ASSERT_TRUE(wait_until([&] { return h.desktop->unread_bytes() == 0; }));
 
     clock.advance(milliseconds(2000));
     ASSERT_TRUE(h.desktop->push_bytes(rest));

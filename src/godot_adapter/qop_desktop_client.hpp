@@ -124,13 +124,13 @@ private:
     void emit_invalid_input(const char* message);
 
     // Created by both constructors, so never null.
-    std::unique_ptr<qop::desktop::DesktopSessionClient> session_client;
-    std::uint32_t app_id = 0;
-    std::string environment = "prod";
-    bool auto_launch = true;
-    bool auto_reconnect = true;
-    std::string pipe_endpoint_override;
-    std::string launch_command;
+    std::unique_ptr<qop::desktop::DesktopSessionClient> session_client_;
+    std::uint32_t app_id_ = 0;
+    std::string environment_ = "prod";
+    bool auto_launch_ = true;
+    bool auto_reconnect_ = true;
+    std::string pipe_endpoint_override_;
+    std::string launch_command_;
 };
 
 }  // namespace qop::godot_adapter

@@ -28,8 +28,8 @@ godot::String QOPDesktopClient::submit_desktop_command(std::uint32_t command,
     // An empty id means refused; the session client has queued the reason as
     // an error event for the next poll_events.
     const std::string request_id =
-        session_client->submit_command(command, capability_field_number, std::move(string_value),
-                                       std::move(content_json), std::move(content_bytes));
+        session_client_->submit_command(command, capability_field_number, std::move(string_value),
+                                        std::move(content_json), std::move(content_bytes));
     return to_godot_string(request_id);
 }
 

@@ -51,7 +51,7 @@ void emit_event(godot::Object& node, const DesktopSessionEvent& event) {
 void QOPDesktopClient::poll_events() {
     // The batch is local: a handler may poll again, disconnect, attach or
     // free this node while it is being emitted.
-    const std::vector<DesktopSessionEvent> events = session_client->drain_events();
+    const std::vector<DesktopSessionEvent> events = session_client_->drain_events();
     const uint64_t instance_id = get_instance_id();
     for (const DesktopSessionEvent& event : events) {
         // A handler may have freed the node; from then on only locals may be

@@ -11,16 +11,17 @@
 #include <mutex>
 
 #include "desktop/desktop_endpoint_rules.hpp"
-#include "desktop/pipe_wait_and_error_text.hpp"
 #include "desktop/desktop_session_codec.hpp"
 #include "desktop/desktop_session_records.hpp"
 #include "desktop/desktop_session_timing.hpp"
-#include "desktop/platform/windows/windows_handle.hpp"
-#include "desktop/platform/windows/windows_text.hpp"
+#include "desktop/pipe_wait_and_error_text.hpp"
+#include "shared/platform/windows/windows_handle.hpp"
+#include "shared/platform/windows/windows_text.hpp"
 
 namespace qop::desktop {
 namespace {
 
+using windows::UniqueHandle;
 using Clock = std::chrono::steady_clock;
 
 // Pause between connect rounds while the desktop client is absent or busy.
@@ -36,7 +37,7 @@ bool means_closed(DWORD error_number) {
 }
 
 SdkError make_bridge_error(const std::string& message, DWORD error_number) {
-    return make_bridge_error_with_text(message, system_error_text(error_number));
+    return make_bridge_error_with_text(message, windows::system_error_text(error_number));
 }
 
 std::int64_t milliseconds_until(Clock::time_point deadline) {
@@ -77,7 +78,7 @@ public:
         std::wstring name;
         // The system reads a name only up to its first NUL; a name holding
         // one would open the pipe of its first part, so it names no pipe.
-        if (!utf8_to_wide(endpoint, name) || name.empty() ||
+        if (!windows::utf8_to_wide(endpoint, name) || name.empty() ||
             name.find(L'\0') != std::wstring::npos) {
             error = make_session_required_error("Desktop session pipe endpoint is empty");
             return false;

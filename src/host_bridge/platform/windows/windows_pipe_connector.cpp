@@ -8,6 +8,7 @@
 
 #include "host_bridge/host_bridge_pipe_channel.hpp"
 #include "shared/platform/windows/windows_handle.hpp"
+#include "shared/platform/windows/windows_pipe_open.hpp"
 #include "shared/platform/windows/windows_text.hpp"
 
 namespace qop::network {
@@ -118,11 +119,16 @@ public:
         if (!utf8_to_wide(path, wide)) {
             return PipeOpenResult::Failed;
         }
-        UniqueHandle pipe(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, 0, nullptr));
-        if (!pipe.valid()) {
-            return GetLastError() == ERROR_PIPE_BUSY ? PipeOpenResult::Busy
-                                                     : PipeOpenResult::Failed;
+        UniqueHandle pipe;
+        DWORD open_error = ERROR_SUCCESS;
+        switch (windows::try_open_named_pipe(wide, 0, pipe, open_error)) {
+            case PipeAttempt::Opened:
+                break;
+            case PipeAttempt::Busy:
+                return PipeOpenResult::Busy;
+            case PipeAttempt::Missing:
+            case PipeAttempt::Failed:
+                return PipeOpenResult::Failed;
         }
         // A name such as "\\.\pipe\..\C:\file" reaches other objects; the
         // secrets written next must only ever go to a pipe.
@@ -141,10 +147,8 @@ public:
 
     void wait_for_instance(const std::string& path, std::chrono::milliseconds limit) override {
         std::wstring wide;
-        // A time-out of 0 would mean the server's default wait, not none.
-        const DWORD wait = to_wait_milliseconds(limit);
         if (utf8_to_wide(path, wide)) {
-            WaitNamedPipeW(wide.c_str(), wait == 0 ? 1 : wait);
+            windows::wait_for_pipe_instance(wide, to_wait_milliseconds(limit));
         }
     }
 };

@@ -31,10 +31,4 @@ SdkError make_bridge_error_with_text(const std::string& message, const std::stri
     return error;
 }
 
-void strip_trailing_line_breaks(std::wstring& text) {
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) {
-        text.pop_back();
-    }
-}
-
 }  // namespace qop::desktop

@@ -20,7 +20,4 @@ std::string message_with_system_text(const std::string& message, const std::stri
 // The error of every operating-system failure of the pipe transport.
 SdkError make_bridge_error_with_text(const std::string& message, const std::string& system_text);
 
-// System message texts end in a line break; it does not belong in ours.
-void strip_trailing_line_breaks(std::wstring& text);
-
 }  // namespace qop::desktop

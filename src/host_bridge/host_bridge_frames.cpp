@@ -4,6 +4,8 @@
 
 #include <google/protobuf/message_lite.h>
 
+#include "shared/little_endian.hpp"
+
 namespace qop::network {
 
 namespace {
@@ -35,13 +37,8 @@ bool write_message(PipeChannel& channel, const google::protobuf::MessageLite& me
         error = kSerializationFailed;
         return false;
     }
-    const auto length = static_cast<std::uint32_t>(bytes.size());
-    const std::uint8_t header[4] = {
-        static_cast<std::uint8_t>(length & 0xFF),
-        static_cast<std::uint8_t>((length >> 8) & 0xFF),
-        static_cast<std::uint8_t>((length >> 16) & 0xFF),
-        static_cast<std::uint8_t>((length >> 24) & 0xFF),
-    };
+    std::uint8_t header[4] = {};
+    write_u32_le(header, static_cast<std::uint32_t>(bytes.size()));
     return write_all(channel, header, sizeof header, error) &&
            write_all(channel, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
                      error);
@@ -81,10 +78,7 @@ HostBridgeFrameReader::Status HostBridgeFrameReader::read_waiting(PipeChannel& c
         budget -= got;
 
         if (!in_body_ && header_bytes_ == sizeof header_) {
-            const std::uint32_t length = static_cast<std::uint32_t>(header_[0]) |
-                                         (static_cast<std::uint32_t>(header_[1]) << 8) |
-                                         (static_cast<std::uint32_t>(header_[2]) << 16) |
-                                         (static_cast<std::uint32_t>(header_[3]) << 24);
+            const std::uint32_t length = read_u32_le(header_);
             if (length == 0 || length > kHostBridgeFrameMaxBytes) {
                 reset();
                 return Status::InvalidLength;

@@ -1,5 +1,6 @@
 #include "host_bridge/host_bridge_pipe_open.hpp"
 
+#include "shared/pipe_open_rounds.hpp"
 #include "shared/untrusted_json.hpp"
 
 #include <algorithm>
@@ -39,30 +40,31 @@ std::unique_ptr<PipeChannel> open_host_bridge_pipe(
     }
     const std::string path = host_bridge_pipe_path(name);
     const auto deadline = clock.now() + limits.give_up_after;
-    while (!cancelled.load()) {
-        const auto now = clock.now();
-        if (now >= deadline) {
-            break;
-        }
-        std::unique_ptr<PipeChannel> channel;
+    std::unique_ptr<PipeChannel> channel;
+    PipeOpenRounds rounds;
+    rounds.deadline_passed = [&] { return clock.now() >= deadline; };
+    rounds.cancelled = [&] { return cancelled.load(); };
+    // A missing pipe is not waited for: the connector reports it as Failed.
+    rounds.try_open = [&] {
         switch (connector.try_open(path, channel)) {
             case PipeOpenResult::Opened:
-                if (channel == nullptr) {
-                    return fail(error);
-                }
-                return channel;
-            case PipeOpenResult::Busy: {
-                const auto left =
-                    std::chrono::ceil<std::chrono::milliseconds>(deadline - clock.now());
-                connector.wait_for_instance(
-                    path, std::clamp(left, std::chrono::milliseconds(0), limits.busy_wait));
-                break;
-            }
+                return channel != nullptr ? PipeAttempt::Opened : PipeAttempt::Failed;
+            case PipeOpenResult::Busy:
+                return PipeAttempt::Busy;
             case PipeOpenResult::Failed:
-                return fail(error);
+                break;
         }
+        return PipeAttempt::Failed;
+    };
+    rounds.wait_for_instance = [&] {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock.now());
+        connector.wait_for_instance(
+            path, std::clamp(left, std::chrono::milliseconds(0), limits.busy_wait));
+    };
+    if (open_pipe_in_rounds(rounds) != PipeOpenEnd::Opened) {
+        return fail(error);
     }
-    return fail(error);
+    return channel;
 }
 
 }  // namespace qop::network

@@ -4,8 +4,8 @@
 #include <limits>
 #include <string>
 
-#include "desktop/pipe_wait_and_error_text.hpp"
 #include "desktop/desktop_session_records.hpp"
+#include "desktop/pipe_wait_and_error_text.hpp"
 
 namespace qop::desktop {
 namespace {
@@ -50,26 +50,6 @@ TEST(BridgeErrorTest, SystemTextIsAppendedOnlyWhenThere) {
         EXPECT_TRUE(error.retryable);
         EXPECT_EQ(error.channel_state, "");
         EXPECT_EQ(error.attach_state, "");
-    }
-}
-
-TEST(BridgeErrorTest, TrailingLineBreaksInAnyMixAreRemoved) {
-    struct Case {
-        std::wstring text;
-        std::wstring expected;
-    };
-    const Case cases[] = {
-        {L"Timeout.\r\n", L"Timeout."},
-        {L"Broken pipe.\n\r\n\r", L"Broken pipe."},
-        {L"Line one.\r\nLine two.\r\n", L"Line one.\r\nLine two."},
-        {L"\r\n", L""},
-        {L"", L""},
-        {L"No break", L"No break"},
-        {L"Space \r\n", L"Space "},
-    };
-    for (Case c : cases) {
-        strip_trailing_line_breaks(c.text);
-        EXPECT_EQ(c.text, c.expected);
     }
 }
 

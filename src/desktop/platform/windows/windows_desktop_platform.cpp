@@ -15,7 +15,7 @@
 #include "desktop/desktop_session_records.hpp"
 #include "desktop/platform/windows/windows_discovery_lookups.hpp"
 #include "desktop/platform/windows/windows_named_pipe_transport.hpp"
-#include "desktop/platform/windows/windows_text.hpp"
+#include "shared/platform/windows/windows_text.hpp"
 
 namespace qop::desktop {
 namespace {
@@ -27,8 +27,9 @@ public:
     }
 
     std::string resolve_pipe_endpoint(const DesktopAttachOptions& options) override {
-        return choose_pipe_endpoint(
-            options, [] { return wide_to_utf8(read_environment_variable(kPipeEndpointVariable)); });
+        return choose_pipe_endpoint(options, [] {
+            return windows::wide_to_utf8(read_environment_variable(kPipeEndpointVariable));
+        });
     }
 
     std::uint32_t current_process_id() override { return GetCurrentProcessId(); }

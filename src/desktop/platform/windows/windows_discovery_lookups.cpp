@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "desktop/platform/windows/windows_text.hpp"
+#include "shared/platform/windows/windows_text.hpp"
 
 namespace qop::desktop {
 namespace {
@@ -125,7 +125,7 @@ std::wstring read_environment_variable(const std::wstring& name) {
 DiscoveryLookups make_system_discovery_lookups() {
     DiscoveryLookups lookups;
     lookups.utf8_to_wide = [](const std::string& utf8, std::wstring& wide) {
-        return utf8_to_wide(utf8, wide);
+        return windows::utf8_to_wide(utf8, wide);
     };
     lookups.environment_variable = [](const std::wstring& name) {
         return read_environment_variable(name);

@@ -11,16 +11,19 @@
 #include <mutex>
 
 #include "desktop/desktop_endpoint_rules.hpp"
-#include "desktop/pipe_wait_and_error_text.hpp"
 #include "desktop/desktop_session_codec.hpp"
 #include "desktop/desktop_session_records.hpp"
 #include "desktop/desktop_session_timing.hpp"
-#include "desktop/platform/windows/windows_handle.hpp"
-#include "desktop/platform/windows/windows_text.hpp"
+#include "desktop/pipe_wait_and_error_text.hpp"
+#include "shared/pipe_open_rounds.hpp"
+#include "shared/platform/windows/windows_handle.hpp"
+#include "shared/platform/windows/windows_pipe_open.hpp"
+#include "shared/platform/windows/windows_text.hpp"
 
 namespace qop::desktop {
 namespace {
 
+using windows::UniqueHandle;
 using Clock = std::chrono::steady_clock;
 
 // Pause between connect rounds while the desktop client is absent or busy.
@@ -36,7 +39,7 @@ bool means_closed(DWORD error_number) {
 }
 
 SdkError make_bridge_error(const std::string& message, DWORD error_number) {
-    return make_bridge_error_with_text(message, system_error_text(error_number));
+    return make_bridge_error_with_text(message, windows::system_error_text(error_number));
 }
 
 std::int64_t milliseconds_until(Clock::time_point deadline) {
@@ -77,7 +80,7 @@ public:
         std::wstring name;
         // The system reads a name only up to its first NUL; a name holding
         // one would open the pipe of its first part, so it names no pipe.
-        if (!utf8_to_wide(endpoint, name) || name.empty() ||
+        if (!windows::utf8_to_wide(endpoint, name) || name.empty() ||
             name.find(L'\0') != std::wstring::npos) {
             error = make_session_required_error("Desktop session pipe endpoint is empty");
             return false;
@@ -86,35 +89,7 @@ public:
         const Clock::time_point deadline = deadline_after(Clock::now(), timeout_ms);
 
         UniqueHandle pipe;
-        for (;;) {
-            if (Clock::now() >= deadline) {
-                error =
-                    make_session_required_error("Timed out connecting to the desktop session pipe");
-                return false;
-            }
-            if (cancel_requested(0)) {
-                return false;
-            }
-            const HANDLE opened =
-                CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
-            const DWORD open_error = GetLastError();
-            pipe.reset(opened);
-            if (pipe.valid()) {
-                break;
-            }
-            if (open_error == ERROR_PIPE_BUSY) {
-                WaitNamedPipeW(path.c_str(), kConnectRoundWaitMs);
-                continue;
-            }
-            if (open_error == ERROR_FILE_NOT_FOUND) {
-                // The desktop client is not serving yet; pause without spinning
-                // a core, but wake at once on cancel.
-                const std::int64_t left = milliseconds_until(deadline);
-                cancel_requested(std::min<std::int64_t>(kConnectRoundWaitMs, left));
-                continue;
-            }
-            error = make_bridge_error("Could not open desktop session pipe", open_error);
+        if (!open_in_rounds(path, deadline, pipe, error)) {
             return false;
         }
 
@@ -243,6 +218,43 @@ private:
     // How one wait on the read in flight ended; PollOver covers a wake.
     enum class ReadWait { Finished, Cancelled, TimedOut, PollOver };
     enum class FrameStep { Whole, Incomplete, BadLength };
+
+    // Opens the pipe, trying again while it is busy or not there yet, until
+    // the deadline or a cancel. A cancel ends it without an error.
+    bool open_in_rounds(const std::wstring& path, Clock::time_point deadline, UniqueHandle& pipe,
+                        SdkError& error) {
+        DWORD open_error = ERROR_SUCCESS;
+        network::PipeOpenRounds rounds;
+        rounds.deadline_passed = [&] { return Clock::now() >= deadline; };
+        rounds.cancelled = [&] { return cancel_requested(0); };
+        rounds.try_open = [&] {
+            return windows::try_open_named_pipe(path, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL,
+                                                pipe, open_error);
+        };
+        rounds.wait_for_instance = [&] {
+            windows::wait_for_pipe_instance(path, kConnectRoundWaitMs);
+        };
+        rounds.wait_for_server = [&] {
+            // The desktop client is not serving yet; pause without spinning
+            // a core, but wake at once on cancel.
+            const std::int64_t left = milliseconds_until(deadline);
+            cancel_requested(std::min<std::int64_t>(kConnectRoundWaitMs, left));
+        };
+        switch (network::open_pipe_in_rounds(rounds)) {
+            case network::PipeOpenEnd::Opened:
+                return true;
+            case network::PipeOpenEnd::TimedOut:
+                error =
+                    make_session_required_error("Timed out connecting to the desktop session pipe");
+                return false;
+            case network::PipeOpenEnd::Cancelled:
+                return false;
+            case network::PipeOpenEnd::Failed:
+                error = make_bridge_error("Could not open desktop session pipe", open_error);
+                return false;
+        }
+        return false;
+    }
 
     // Starts one overlapped read; either way it ends by signalling the
     // record's event.

@@ -3,33 +3,20 @@
 #include <windows.h>
 
 #include <atomic>
-#include <limits>
 #include <string>
+#include <utility>
 
 #include "host_bridge/host_bridge_pipe_channel.hpp"
+#include "shared/platform/windows/windows_handle.hpp"
+#include "shared/platform/windows/windows_pipe_open.hpp"
+#include "shared/platform/windows/windows_text.hpp"
 
 namespace qop::network {
 
 namespace {
 
-bool utf8_to_wide(const std::string& text, std::wstring& wide) {
-    wide.clear();
-    if (text.empty()) {
-        return true;
-    }
-    if (text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-        return false;
-    }
-    const int length = static_cast<int>(text.size());
-    const int needed =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
-    if (needed <= 0) {
-        return false;
-    }
-    wide.resize(static_cast<std::size_t>(needed));
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(),
-                               needed) == needed;
-}
+using windows::UniqueHandle;
+using windows::utf8_to_wide;
 
 DWORD clamp_to_dword(std::size_t count) {
     constexpr std::size_t kLargest = 1u << 30;  // far above any host-bridge frame
@@ -49,16 +36,8 @@ DWORD to_wait_milliseconds(std::chrono::milliseconds limit) {
 // server reads nothing, and cancel() aborts it with CancelIoEx.
 class WindowsPipeChannel final : public PipeChannel {
 public:
-    WindowsPipeChannel(HANDLE pipe, HANDLE cancel_event)
-        : pipe_(pipe), cancel_event_(cancel_event) {}
-
-    ~WindowsPipeChannel() override {
-        CloseHandle(pipe_);
-        CloseHandle(cancel_event_);
-    }
-
-    WindowsPipeChannel(const WindowsPipeChannel&) = delete;
-    WindowsPipeChannel& operator=(const WindowsPipeChannel&) = delete;
+    WindowsPipeChannel(UniqueHandle pipe, UniqueHandle cancel_event)
+        : pipe_(std::move(pipe)), cancel_event_(std::move(cancel_event)) {}
 
     bool bytes_waiting(std::size_t& count) override {
         count = 0;
@@ -66,7 +45,7 @@ public:
             return false;
         }
         DWORD available = 0;
-        if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &available, nullptr)) {
+        if (!PeekNamedPipe(pipe_.get(), nullptr, 0, nullptr, &available, nullptr)) {
             return false;
         }
         count = available;
@@ -79,7 +58,7 @@ public:
             return false;
         }
         DWORD read = 0;
-        const BOOL ok = ReadFile(pipe_, buffer, clamp_to_dword(count), &read, nullptr);
+        const BOOL ok = ReadFile(pipe_.get(), buffer, clamp_to_dword(count), &read, nullptr);
         end_io();
         got = read;
         return ok != FALSE;
@@ -91,24 +70,24 @@ public:
             return false;
         }
         DWORD done = 0;
-        const BOOL ok = WriteFile(pipe_, data, clamp_to_dword(count), &done, nullptr);
+        const BOOL ok = WriteFile(pipe_.get(), data, clamp_to_dword(count), &done, nullptr);
         end_io();
         written = done;
         return ok != FALSE;
     }
 
     void wait_readable(std::chrono::milliseconds limit) override {
-        WaitForSingleObject(cancel_event_, to_wait_milliseconds(limit));
+        WaitForSingleObject(cancel_event_.get(), to_wait_milliseconds(limit));
     }
 
     void cancel() override {
         cancelled_.store(true);
-        SetEvent(cancel_event_);
+        SetEvent(cancel_event_.get());
         // The I/O thread may be between its check of the flag and the system
         // call; keep cancelling until it has left the call, so a write that
         // starts just after this point cannot block for good.
         while (io_in_flight_.load()) {
-            CancelIoEx(pipe_, nullptr);
+            CancelIoEx(pipe_.get(), nullptr);
             Sleep(1);
         }
     }
@@ -125,8 +104,8 @@ private:
 
     void end_io() { io_in_flight_.store(false); }
 
-    HANDLE pipe_;
-    HANDLE cancel_event_;
+    UniqueHandle pipe_;
+    UniqueHandle cancel_event_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> io_in_flight_{false};
 };
@@ -140,35 +119,36 @@ public:
         if (!utf8_to_wide(path, wide)) {
             return PipeOpenResult::Failed;
         }
-        HANDLE pipe = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        if (pipe == INVALID_HANDLE_VALUE) {
-            return GetLastError() == ERROR_PIPE_BUSY ? PipeOpenResult::Busy
-                                                     : PipeOpenResult::Failed;
+        UniqueHandle pipe;
+        DWORD open_error = ERROR_SUCCESS;
+        switch (windows::try_open_named_pipe(wide, 0, pipe, open_error)) {
+            case PipeAttempt::Opened:
+                break;
+            case PipeAttempt::Busy:
+                return PipeOpenResult::Busy;
+            case PipeAttempt::Missing:
+            case PipeAttempt::Failed:
+                return PipeOpenResult::Failed;
         }
         // A name such as "\\.\pipe\..\C:\file" reaches other objects; the
         // secrets written next must only ever go to a pipe.
-        if (GetFileType(pipe) != FILE_TYPE_PIPE) {
-            CloseHandle(pipe);
+        if (GetFileType(pipe.get()) != FILE_TYPE_PIPE) {
             return PipeOpenResult::Failed;
         }
         DWORD mode = PIPE_READMODE_BYTE | PIPE_WAIT;
-        SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
-        HANDLE cancel_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (cancel_event == nullptr) {
-            CloseHandle(pipe);
+        SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr);
+        UniqueHandle cancel_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!cancel_event.valid()) {
             return PipeOpenResult::Failed;
         }
-        channel = std::make_unique<WindowsPipeChannel>(pipe, cancel_event);
+        channel = std::make_unique<WindowsPipeChannel>(std::move(pipe), std::move(cancel_event));
         return PipeOpenResult::Opened;
     }
 
     void wait_for_instance(const std::string& path, std::chrono::milliseconds limit) override {
         std::wstring wide;
-        // A time-out of 0 would mean the server's default wait, not none.
-        const DWORD wait = to_wait_milliseconds(limit);
         if (utf8_to_wide(path, wide)) {
-            WaitNamedPipeW(wide.c_str(), wait == 0 ? 1 : wait);
+            windows::wait_for_pipe_instance(wide, to_wait_milliseconds(limit));
         }
     }
 };

@@ -1,12 +1,12 @@
 #ifdef _WIN32
 
-#include "desktop/platform/windows/windows_text.hpp"
+#include "shared/platform/windows/windows_text.hpp"
 
 #include <climits>
 
-#include "desktop/pipe_wait_and_error_text.hpp"
+#include "shared/trailing_line_breaks.hpp"
 
-namespace qop::desktop {
+namespace qop::windows {
 
 bool utf8_to_wide(const std::string& utf8, std::wstring& wide) {
     wide.clear();
@@ -59,10 +59,10 @@ std::string system_error_text(DWORD error_number) {
     }
     std::wstring text(buffer, length);
     LocalFree(buffer);
-    strip_trailing_line_breaks(text);
+    network::strip_trailing_line_breaks(text);
     return wide_to_utf8(text);
 }
 
-}  // namespace qop::desktop
+}  // namespace qop::windows
 
 #endif

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace qop::desktop {
+namespace qop::windows {
 
 // Sole owner of a kernel handle; closes it when replaced or destroyed. Both
 // null and INVALID_HANDLE_VALUE mean "no handle".
@@ -44,6 +44,6 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-}  // namespace qop::desktop
+}  // namespace qop::windows
 
 #endif

@@ -1,12 +1,14 @@
 #pragma once
 
+// Conversions between the UTF-8 we hold and the wide text of the Windows API.
+
 #ifdef _WIN32
 
 #include <windows.h>
 
 #include <string>
 
-namespace qop::desktop {
+namespace qop::windows {
 
 // Strict conversion: invalid UTF-8 gives false (and an empty result).
 bool utf8_to_wide(const std::string& utf8, std::wstring& wide);
@@ -18,6 +20,6 @@ std::string wide_to_utf8(const std::wstring& wide);
 // line break; empty when the system has none.
 std::string system_error_text(DWORD error_number);
 
-}  // namespace qop::desktop
+}  // namespace qop::windows
 
 #endif

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -23,8 +22,8 @@
 #include "host_bridge/data_plane_descriptor.hpp"
 #include "host_bridge/hosted_session_pipe.hpp"
 #include "multiplayer/peer_connect_worker.hpp"
-#include "multiplayer/peer_held_packets.hpp"
 #include "multiplayer/peer_receive_path.hpp"
+#include "multiplayer/peer_send_path.hpp"
 #include "multiplayer/peer_slot_table.hpp"
 #include "relay/data_plane_envelope.hpp"
 #include "relay/network_transport.hpp"
@@ -118,24 +117,13 @@ private:
     std::int64_t steady_now_ns() const;
 
     // ---- send path (qop_multiplayer_peer_send.cpp)
-    struct PacketPlan {
-        std::uint32_t chunk_size = 0;
-        std::uint64_t fragment_count = 0;
-        std::uint64_t queued_bytes = 0;            // every fragment as the transport queues it
-        qop::network::DataPlaneEnvelope envelope;  // around every fragment
-    };
-    godot::Error plan_packet(std::int32_t target, std::uint64_t size, std::int32_t mode,
-                             PacketPlan& plan) const;
-    godot::Error put_packet(const uint8_t* buffer, int32_t size);
-    godot::Error send_packet(std::int32_t target, const std::uint8_t* data, std::uint64_t size,
-                             std::int32_t mode, std::int32_t channel);
-    godot::Error send_failure(qop::network::SendResult result, const std::string& error,
-                              bool reliable);
-    bool must_hold_outbound() const;
-    godot::Error hold_outbound(std::int32_t target, const std::uint8_t* data, std::uint64_t size);
-    // Sends what the client held while it waited for the nonce, in order; a
-    // packet the queue cannot take yet waits with the rest for the next poll.
+    // The engine's code for what became of a packet; a failure ends the
+    // connection with the transport's text.
+    godot::Error error_of(qop::network::SendOutcome outcome, const std::string& error);
+    // Sends what the client held while it waited for the nonce, in order.
     void release_held_outbound();
+    // Only while the transports exist.
+    qop::network::PeerSendView send_view() const;
     bool send_p2p_message(const std::string& player_id, std::vector<std::uint8_t> frame);
     void broadcast_control();
     void send_control_to_peer(const std::string& player_id);
@@ -162,12 +150,9 @@ private:
     std::unique_ptr<qop::network::NetworkTransport> unreliable_transport;
     qop::network::PeerSlotTable slots;
     qop::network::PeerReceivePath receive_path;
-    std::unordered_map<std::uint32_t, std::uint32_t> channel_sequences;
+    qop::network::PeerSendPath send_path;
     qop::network::InboundPacketQueue inbound_packets;
-    qop::network::BoundedHold<qop::network::HeldOutboundPacket> held_outbound;
 
-    // Each outgoing envelope is built here; its capacity outlives the packet.
-    std::vector<std::uint8_t> send_buffer;
     // Filled by a transport's poll; kept so its capacity serves the next one.
     std::vector<std::vector<std::uint8_t>> received_frames;
     std::vector<std::uint8_t> packet_buffer;
@@ -175,7 +160,6 @@ private:
     std::int32_t last_packet_channel = 0;
     std::int32_t last_packet_mode = godot::MultiplayerPeer::TRANSFER_MODE_RELIABLE;
 
-    std::uint32_t next_message_id = 1;
     std::uint64_t session_nonce = 0;
     std::int32_t unique_id = 0;
     std::int32_t target_peer = 0;

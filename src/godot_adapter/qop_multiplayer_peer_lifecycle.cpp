@@ -187,7 +187,7 @@ void QOPMultiplayerPeer::handle_connection_failure(const std::string& message, b
         unreliable_transport->close();
     }
     hosted_session->close();
-    held_outbound.clear();
+    send_path.clear_held();
     if (was_connected || notify) {
         emit_peer_signals(kPeerDisconnected, slots.peers_except(unique_id));
     }
@@ -238,7 +238,7 @@ void QOPMultiplayerPeer::_close() {
     inbound_packets.clear();
     received_frames = {};
     receive_path.clear();
-    held_outbound.clear();
+    send_path.clear_held();
     slots.clear();
     farewelled_peers.clear();
     unique_id = 0;

@@ -105,14 +105,14 @@ private:
     void abandon_connect_worker();
     // A connection has ended or begun: whoever was working on the old one
     // must stop once a signal handler returns.
-    void end_connection_generation() { ++connection_generation; }
+    void end_connection_generation() { ++connection_generation_; }
     // Emits `signal` ("peer_connected" or "peer_disconnected") for each peer
     // of the caller's copy in order, peer_disconnected at most once per peer
     // and connection; stops when a handler ends this connection. False when
     // it was ended.
     bool emit_peer_signals(const char* signal, const std::vector<std::int32_t>& peers);
     bool is_connected() const {
-        return connection_status == godot::MultiplayerPeer::CONNECTION_CONNECTED;
+        return connection_status_ == godot::MultiplayerPeer::CONNECTION_CONNECTED;
     }
     std::int64_t steady_now_ns() const;
 
@@ -137,46 +137,46 @@ private:
     qop::network::PeerReceiveView receive_view() const;
 
     // Seams.
-    std::shared_ptr<const qop::network::MonotonicClock> steady_clock;
-    std::function<std::uint32_t()> random32;
+    std::shared_ptr<const qop::network::MonotonicClock> steady_clock_;
+    std::function<std::uint32_t()> random32_;
 
     // Declared before the worker, which uses it while it runs.
-    std::unique_ptr<qop::network::HostedSessionPipe> hosted_session;
-    qop::network::PeerConnectWorker connect_worker;
-    bool pending_hosted = false;
+    std::unique_ptr<qop::network::HostedSessionPipe> hosted_session_;
+    qop::network::PeerConnectWorker connect_worker_;
+    bool pending_hosted_ = false;
 
-    qop::network::DataPlaneConnectionContext active_context;
-    std::unique_ptr<qop::network::NetworkTransport> reliable_transport;
-    std::unique_ptr<qop::network::NetworkTransport> unreliable_transport;
-    qop::network::PeerSlotTable slots;
-    qop::network::PeerReceivePath receive_path;
-    qop::network::PeerSendPath send_path;
-    qop::network::InboundPacketQueue inbound_packets;
+    qop::network::DataPlaneConnectionContext active_context_;
+    std::unique_ptr<qop::network::NetworkTransport> reliable_transport_;
+    std::unique_ptr<qop::network::NetworkTransport> unreliable_transport_;
+    qop::network::PeerSlotTable slots_;
+    qop::network::PeerReceivePath receive_path_;
+    qop::network::PeerSendPath send_path_;
+    qop::network::InboundPacketQueue inbound_packets_;
 
     // Filled by a transport's poll; kept so its capacity serves the next one.
-    std::vector<std::vector<std::uint8_t>> received_frames;
-    std::vector<std::uint8_t> packet_buffer;
-    std::int32_t last_packet_peer = 0;
-    std::int32_t last_packet_channel = 0;
-    std::int32_t last_packet_mode = godot::MultiplayerPeer::TRANSFER_MODE_RELIABLE;
+    std::vector<std::vector<std::uint8_t>> received_frames_;
+    std::vector<std::uint8_t> packet_buffer_;
+    std::int32_t last_packet_peer_ = 0;
+    std::int32_t last_packet_channel_ = 0;
+    std::int32_t last_packet_mode_ = godot::MultiplayerPeer::TRANSFER_MODE_RELIABLE;
 
-    std::uint64_t session_nonce = 0;
-    std::int32_t unique_id = 0;
-    std::int32_t target_peer = 0;
-    std::int32_t transfer_channel = 0;
-    std::int32_t transfer_mode = godot::MultiplayerPeer::TRANSFER_MODE_RELIABLE;
-    std::int32_t connection_status = godot::MultiplayerPeer::CONNECTION_DISCONNECTED;
-    bool refuse_new_connections = false;
-    bool envelope_mode = false;
-    bool hosted_mode = false;
-    std::int64_t last_keepalive_time = 0;
-    std::int64_t last_control_time = 0;
-    godot::String last_error;
+    std::uint64_t session_nonce_ = 0;
+    std::int32_t unique_id_ = 0;
+    std::int32_t target_peer_ = 0;
+    std::int32_t transfer_channel_ = 0;
+    std::int32_t transfer_mode_ = godot::MultiplayerPeer::TRANSFER_MODE_RELIABLE;
+    std::int32_t connection_status_ = godot::MultiplayerPeer::CONNECTION_DISCONNECTED;
+    bool refuse_new_connections_ = false;
+    bool envelope_mode_ = false;
+    bool hosted_mode_ = false;
+    std::int64_t last_keepalive_time_ = 0;
+    std::int64_t last_control_time_ = 0;
+    godot::String last_error_;
 
     // Bumped whenever a connection ends or a new one begins.
-    std::uint64_t connection_generation = 0;
+    std::uint64_t connection_generation_ = 0;
     // Remote peers already told gone during this connection.
-    std::unordered_set<std::int32_t> farewelled_peers;
+    std::unordered_set<std::int32_t> farewelled_peers_;
 };
 
 }  // namespace qop::godot_adapter

@@ -26,9 +26,10 @@ godot::Error QOPMultiplayerPeer::_put_packet(const uint8_t* p_buffer, int32_t p_
     // Holding a copy of the packet or queuing its frames may fail to
     // allocate: the packet is refused; the engine cannot take an exception.
     try {
-        const qop::network::OutboundPacketSpec spec{target_peer, transfer_mode, transfer_channel};
+        const qop::network::OutboundPacketSpec spec{target_peer_, transfer_mode_,
+                                                    transfer_channel_};
         std::string error;
-        const SendOutcome outcome = send_path.put_packet(
+        const SendOutcome outcome = send_path_.put_packet(
             send_view(), spec, p_buffer, static_cast<std::uint64_t>(p_buffer_size), error);
         return error_of(outcome, error);
     } catch (const std::exception&) {
@@ -53,31 +54,31 @@ godot::Error QOPMultiplayerPeer::error_of(SendOutcome outcome, const std::string
 
 void QOPMultiplayerPeer::release_held_outbound() {
     std::string error;
-    if (send_path.release_held(send_view(), error) == SendOutcome::Failed) {
+    if (send_path_.release_held(send_view(), error) == SendOutcome::Failed) {
         handle_connection_failure(error, false);
     }
 }
 
 qop::network::PeerSendView QOPMultiplayerPeer::send_view() const {
-    return qop::network::PeerSendView{slots,
-                                      unique_id,
-                                      session_nonce,
+    return qop::network::PeerSendView{slots_,
+                                      unique_id_,
+                                      session_nonce_,
                                       _is_server(),
-                                      active_context.tcp_frame_max_bytes,
-                                      active_context.udp_payload_max_bytes,
-                                      *reliable_transport,
-                                      *unreliable_transport};
+                                      active_context_.tcp_frame_max_bytes,
+                                      active_context_.udp_payload_max_bytes,
+                                      *reliable_transport_,
+                                      *unreliable_transport_};
 }
 
 bool QOPMultiplayerPeer::send_p2p_message(const std::string& player_id,
                                           std::vector<std::uint8_t> frame) {
-    const std::int32_t target = player_id.empty() ? 0 : slots.find_peer(player_id);
+    const std::int32_t target = player_id.empty() ? 0 : slots_.find_peer(player_id);
     std::vector<std::uint8_t> envelope;
     std::string error;
-    if (!qop::network::build_envelope_header(static_cast<std::uint8_t>(unique_id), kRoomHostSlot,
-                                             target, slots.player_by_peer(), std::move(frame),
+    if (!qop::network::build_envelope_header(static_cast<std::uint8_t>(unique_id_), kRoomHostSlot,
+                                             target, slots_.player_by_peer(), std::move(frame),
                                              envelope, error) ||
-        reliable_transport->send(envelope, error) != SendResult::Sent) {
+        reliable_transport_->send(envelope, error) != SendResult::Sent) {
         handle_connection_failure(error, false);
         return false;
     }
@@ -85,12 +86,12 @@ bool QOPMultiplayerPeer::send_p2p_message(const std::string& player_id,
 }
 
 void QOPMultiplayerPeer::broadcast_control() {
-    if (!_is_server() || !is_connected() || session_nonce == 0) {
+    if (!_is_server() || !is_connected() || session_nonce_ == 0) {
         return;
     }
     if (send_p2p_message(std::string(), qop::network::encode_control_frame(
-                                            PeerFrameKind::SessionAnnounce, session_nonce))) {
-        last_control_time = steady_now_ns();
+                                            PeerFrameKind::SessionAnnounce, session_nonce_))) {
+        last_control_time_ = steady_now_ns();
     }
 }
 
@@ -103,28 +104,28 @@ void QOPMultiplayerPeer::send_control_to_peer(const std::string& player_id) {
     // a client ignores a notice it cannot date. Sent first on the same ordered
     // relay, the nonce reaches it before the notice, whatever the broadcasts do.
     if (!send_p2p_message(player_id, qop::network::encode_control_frame(
-                                         PeerFrameKind::SessionAnnounce, session_nonce))) {
+                                         PeerFrameKind::SessionAnnounce, session_nonce_))) {
         return;
     }
     send_p2p_message(player_id,
-                     qop::network::encode_control_frame(PeerFrameKind::Disconnect, session_nonce));
+                     qop::network::encode_control_frame(PeerFrameKind::Disconnect, session_nonce_));
 }
 
 void QOPMultiplayerPeer::send_keepalive_ping() {
-    if (reliable_transport == nullptr ||
-        connection_status == MultiplayerPeer::CONNECTION_DISCONNECTED) {
+    if (reliable_transport_ == nullptr ||
+        connection_status_ == MultiplayerPeer::CONNECTION_DISCONNECTED) {
         return;
     }
     std::vector<std::uint8_t> envelope;
     std::string error;
-    if (!qop::network::encode_keepalive_envelope(static_cast<std::uint8_t>(unique_id), envelope,
+    if (!qop::network::encode_keepalive_envelope(static_cast<std::uint8_t>(unique_id_), envelope,
                                                  error)) {
         handle_connection_failure(error, false);
         return;
     }
-    const SendResult result = reliable_transport->send(envelope, error);
+    const SendResult result = reliable_transport_->send(envelope, error);
     if (result == SendResult::Sent) {
-        last_keepalive_time = steady_now_ns();
+        last_keepalive_time_ = steady_now_ns();
         return;
     }
     // A full queue only delays the ping to the next poll.

@@ -11,7 +11,6 @@ namespace qop::godot_adapter {
 namespace {
 
 using godot::MultiplayerPeer;
-using qop::network::kPeerFrameHeaderBytes;
 using qop::network::kRoomHostSlot;
 using qop::network::PeerFrameKind;
 using qop::network::SendOutcome;

@@ -30,16 +30,16 @@ MultiplayerPeerSeams system_multiplayer_peer_seams() {
 QOPMultiplayerPeer::QOPMultiplayerPeer() : QOPMultiplayerPeer(system_multiplayer_peer_seams()) {}
 
 QOPMultiplayerPeer::QOPMultiplayerPeer(MultiplayerPeerSeams seams)
-    : steady_clock(seams.steady_clock != nullptr ? std::move(seams.steady_clock)
-                                                 : qop::network::system_monotonic_clock()),
-      random32(std::move(seams.random32)),
-      hosted_session(std::make_unique<qop::network::HostedSessionPipe>(
+    : steady_clock_(seams.steady_clock != nullptr ? std::move(seams.steady_clock)
+                                                  : qop::network::system_monotonic_clock()),
+      random32_(std::move(seams.random32)),
+      hosted_session_(std::make_unique<qop::network::HostedSessionPipe>(
           seams.pipe_connector != nullptr ? std::move(seams.pipe_connector)
                                           : qop::network::create_default_pipe_connector(),
           std::move(seams.pipe_clock), seams.pipe_timings)),
-      connect_worker(std::move(seams.connect)) {
-    if (!random32) {
-        random32 = system_multiplayer_peer_seams().random32;
+      connect_worker_(std::move(seams.connect)) {
+    if (!random32_) {
+        random32_ = system_multiplayer_peer_seams().random32;
     }
 }
 
@@ -48,7 +48,7 @@ QOPMultiplayerPeer::~QOPMultiplayerPeer() {
 }
 
 godot::String QOPMultiplayerPeer::get_last_error() const {
-    return last_error;
+    return last_error_;
 }
 
 int32_t QOPMultiplayerPeer::_get_max_packet_size() const {
@@ -56,39 +56,39 @@ int32_t QOPMultiplayerPeer::_get_max_packet_size() const {
 }
 
 void QOPMultiplayerPeer::_set_transfer_channel(int32_t p_channel) {
-    transfer_channel = std::clamp<std::int32_t>(p_channel, 0, kHighestChannel);
+    transfer_channel_ = std::clamp<std::int32_t>(p_channel, 0, kHighestChannel);
 }
 
 int32_t QOPMultiplayerPeer::_get_transfer_channel() const {
-    return transfer_channel;
+    return transfer_channel_;
 }
 
 void QOPMultiplayerPeer::_set_transfer_mode(godot::MultiplayerPeer::TransferMode p_mode) {
-    transfer_mode = static_cast<std::int32_t>(p_mode);
+    transfer_mode_ = static_cast<std::int32_t>(p_mode);
 }
 
 godot::MultiplayerPeer::TransferMode QOPMultiplayerPeer::_get_transfer_mode() const {
-    return static_cast<godot::MultiplayerPeer::TransferMode>(transfer_mode);
+    return static_cast<godot::MultiplayerPeer::TransferMode>(transfer_mode_);
 }
 
 void QOPMultiplayerPeer::_set_target_peer(int32_t p_peer) {
-    target_peer = p_peer;
+    target_peer_ = p_peer;
 }
 
 bool QOPMultiplayerPeer::_is_server() const {
-    return unique_id == 1;
+    return unique_id_ == 1;
 }
 
 int32_t QOPMultiplayerPeer::_get_unique_id() const {
-    return unique_id;
+    return unique_id_;
 }
 
 void QOPMultiplayerPeer::_set_refuse_new_connections(bool p_enable) {
-    refuse_new_connections = p_enable;
+    refuse_new_connections_ = p_enable;
 }
 
 bool QOPMultiplayerPeer::_is_refusing_new_connections() const {
-    return refuse_new_connections;
+    return refuse_new_connections_;
 }
 
 // The peer reports every other player itself, and the room's relays carry
@@ -101,12 +101,12 @@ bool QOPMultiplayerPeer::_is_server_relay_supported() const {
 }
 
 godot::MultiplayerPeer::ConnectionStatus QOPMultiplayerPeer::_get_connection_status() const {
-    return static_cast<godot::MultiplayerPeer::ConnectionStatus>(connection_status);
+    return static_cast<godot::MultiplayerPeer::ConnectionStatus>(connection_status_);
 }
 
 std::int64_t QOPMultiplayerPeer::steady_now_ns() const {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               steady_clock->now().time_since_epoch())
+               steady_clock_->now().time_since_epoch())
         .count();
 }
 

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -23,8 +22,8 @@
 #include "host_bridge/data_plane_descriptor.hpp"
 #include "host_bridge/hosted_session_pipe.hpp"
 #include "multiplayer/peer_connect_worker.hpp"
-#include "multiplayer/peer_held_packets.hpp"
 #include "multiplayer/peer_receive_path.hpp"
+#include "multiplayer/peer_send_path.hpp"
 #include "multiplayer/peer_slot_table.hpp"
 #include "relay/data_plane_envelope.hpp"
 #include "relay/network_transport.hpp"
@@ -106,36 +105,25 @@ private:
     void abandon_connect_worker();
     // A connection has ended or begun: whoever was working on the old one
     // must stop once a signal handler returns.
-    void end_connection_generation() { ++connection_generation; }
+    void end_connection_generation() { ++connection_generation_; }
     // Emits `signal` ("peer_connected" or "peer_disconnected") for each peer
     // of the caller's copy in order, peer_disconnected at most once per peer
     // and connection; stops when a handler ends this connection. False when
     // it was ended.
     bool emit_peer_signals(const char* signal, const std::vector<std::int32_t>& peers);
     bool is_connected() const {
-        return connection_status == godot::MultiplayerPeer::CONNECTION_CONNECTED;
+        return connection_status_ == godot::MultiplayerPeer::CONNECTION_CONNECTED;
     }
     std::int64_t steady_now_ns() const;
 
     // ---- send path (qop_multiplayer_peer_send.cpp)
-    struct PacketPlan {
-        std::uint32_t chunk_size = 0;
-        std::uint64_t fragment_count = 0;
-        std::uint64_t queued_bytes = 0;            // every fragment as the transport queues it
-        qop::network::DataPlaneEnvelope envelope;  // around every fragment
-    };
-    godot::Error plan_packet(std::int32_t target, std::uint64_t size, std::int32_t mode,
-                             PacketPlan& plan) const;
-    godot::Error put_packet(const uint8_t* buffer, int32_t size);
-    godot::Error send_packet(std::int32_t target, const std::uint8_t* data, std::uint64_t size,
-                             std::int32_t mode, std::int32_t channel);
-    godot::Error send_failure(qop::network::SendResult result, const std::string& error,
-                              bool reliable);
-    bool must_hold_outbound() const;
-    godot::Error hold_outbound(std::int32_t target, const std::uint8_t* data, std::uint64_t size);
-    // Sends what the client held while it waited for the nonce, in order; a
-    // packet the queue cannot take yet waits with the rest for the next poll.
+    // The engine's code for what became of a packet; a failure ends the
+    // connection with the transport's text.
+    godot::Error error_of(qop::network::SendOutcome outcome, const std::string& error);
+    // Sends what the client held while it waited for the nonce, in order.
     void release_held_outbound();
+    // Only while the transports exist.
+    qop::network::PeerSendView send_view() const;
     bool send_p2p_message(const std::string& player_id, std::vector<std::uint8_t> frame);
     void broadcast_control();
     void send_control_to_peer(const std::string& player_id);
@@ -149,50 +137,46 @@ private:
     qop::network::PeerReceiveView receive_view() const;
 
     // Seams.
-    std::shared_ptr<const qop::network::MonotonicClock> steady_clock;
-    std::function<std::uint32_t()> random32;
+    std::shared_ptr<const qop::network::MonotonicClock> steady_clock_;
+    std::function<std::uint32_t()> random32_;
 
     // Declared before the worker, which uses it while it runs.
-    std::unique_ptr<qop::network::HostedSessionPipe> hosted_session;
-    qop::network::PeerConnectWorker connect_worker;
-    bool pending_hosted = false;
+    std::unique_ptr<qop::network::HostedSessionPipe> hosted_session_;
+    qop::network::PeerConnectWorker connect_worker_;
+    bool pending_hosted_ = false;
 
-    qop::network::DataPlaneConnectionContext active_context;
-    std::unique_ptr<qop::network::NetworkTransport> reliable_transport;
-    std::unique_ptr<qop::network::NetworkTransport> unreliable_transport;
-    qop::network::PeerSlotTable slots;
-    qop::network::PeerReceivePath receive_path;
-    std::unordered_map<std::uint32_t, std::uint32_t> channel_sequences;
-    qop::network::InboundPacketQueue inbound_packets;
-    qop::network::BoundedHold<qop::network::HeldOutboundPacket> held_outbound;
+    qop::network::DataPlaneConnectionContext active_context_;
+    std::unique_ptr<qop::network::NetworkTransport> reliable_transport_;
+    std::unique_ptr<qop::network::NetworkTransport> unreliable_transport_;
+    qop::network::PeerSlotTable slots_;
+    qop::network::PeerReceivePath receive_path_;
+    qop::network::PeerSendPath send_path_;
+    qop::network::InboundPacketQueue inbound_packets_;
 
-    // Each outgoing envelope is built here; its capacity outlives the packet.
-    std::vector<std::uint8_t> send_buffer;
     // Filled by a transport's poll; kept so its capacity serves the next one.
-    std::vector<std::vector<std::uint8_t>> received_frames;
-    std::vector<std::uint8_t> packet_buffer;
-    std::int32_t last_packet_peer = 0;
-    std::int32_t last_packet_channel = 0;
-    std::int32_t last_packet_mode = godot::MultiplayerPeer::TRANSFER_MODE_RELIABLE;
+    std::vector<std::vector<std::uint8_t>> received_frames_;
+    std::vector<std::uint8_t> packet_buffer_;
+    std::int32_t last_packet_peer_ = 0;
+    std::int32_t last_packet_channel_ = 0;
+    std::int32_t last_packet_mode_ = godot::MultiplayerPeer::TRANSFER_MODE_RELIABLE;
 
-    std::uint32_t next_message_id = 1;
-    std::uint64_t session_nonce = 0;
-    std::int32_t unique_id = 0;
-    std::int32_t target_peer = 0;
-    std::int32_t transfer_channel = 0;
-    std::int32_t transfer_mode = godot::MultiplayerPeer::TRANSFER_MODE_RELIABLE;
-    std::int32_t connection_status = godot::MultiplayerPeer::CONNECTION_DISCONNECTED;
-    bool refuse_new_connections = false;
-    bool envelope_mode = false;
-    bool hosted_mode = false;
-    std::int64_t last_keepalive_time = 0;
-    std::int64_t last_control_time = 0;
-    godot::String last_error;
+    std::uint64_t session_nonce_ = 0;
+    std::int32_t unique_id_ = 0;
+    std::int32_t target_peer_ = 0;
+    std::int32_t transfer_channel_ = 0;
+    std::int32_t transfer_mode_ = godot::MultiplayerPeer::TRANSFER_MODE_RELIABLE;
+    std::int32_t connection_status_ = godot::MultiplayerPeer::CONNECTION_DISCONNECTED;
+    bool refuse_new_connections_ = false;
+    bool envelope_mode_ = false;
+    bool hosted_mode_ = false;
+    std::int64_t last_keepalive_time_ = 0;
+    std::int64_t last_control_time_ = 0;
+    godot::String last_error_;
 
     // Bumped whenever a connection ends or a new one begins.
-    std::uint64_t connection_generation = 0;
+    std::uint64_t connection_generation_ = 0;
     // Remote peers already told gone during this connection.
-    std::unordered_set<std::int32_t> farewelled_peers;
+    std::unordered_set<std::int32_t> farewelled_peers_;
 };
 
 }  // namespace qop::godot_adapter

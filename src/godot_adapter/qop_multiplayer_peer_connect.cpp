@@ -105,8 +105,8 @@ godot::Error QOPMultiplayerPeer::start_data_plane_road(const godot::Dictionary& 
 }
 
 bool QOPMultiplayerPeer::prepare_connect() {
-    if (connection_status != MultiplayerPeer::CONNECTION_DISCONNECTED ||
-        connect_worker.has_thread()) {
+    if (connection_status_ != MultiplayerPeer::CONNECTION_DISCONNECTED ||
+        connect_worker_.has_thread()) {
         return false;
     }
     _close();
@@ -114,18 +114,18 @@ bool QOPMultiplayerPeer::prepare_connect() {
 }
 
 godot::Error QOPMultiplayerPeer::refuse_connect_input(const std::string& message) {
-    last_error = to_godot_string(message);
-    connection_status = MultiplayerPeer::CONNECTION_DISCONNECTED;
+    last_error_ = to_godot_string(message);
+    connection_status_ = MultiplayerPeer::CONNECTION_DISCONNECTED;
     return godot::ERR_INVALID_PARAMETER;
 }
 
 godot::Error QOPMultiplayerPeer::refuse_connect_after_exception(const char* what) noexcept {
     // Only the reading of the input and the report of a worker that did not
     // start can throw, so no worker runs: the connect did not happen.
-    pending_hosted = false;
-    connection_status = MultiplayerPeer::CONNECTION_DISCONNECTED;
+    pending_hosted_ = false;
+    connection_status_ = MultiplayerPeer::CONNECTION_DISCONNECTED;
     try {
-        last_error = to_godot_string(std::string(kPeerFault) + what);
+        last_error_ = to_godot_string(std::string(kPeerFault) + what);
     } catch (...) {
     }
     return godot::ERR_OUT_OF_MEMORY;
@@ -134,59 +134,59 @@ godot::Error QOPMultiplayerPeer::refuse_connect_after_exception(const char* what
 godot::Error QOPMultiplayerPeer::start_worker(bool hosted, HostedBootstrapContext bootstrap,
                                               DataPlaneConnectionContext context) {
     end_connection_generation();
-    pending_hosted = hosted;
-    connection_status = MultiplayerPeer::CONNECTION_CONNECTING;
+    pending_hosted_ = hosted;
+    connection_status_ = MultiplayerPeer::CONNECTION_CONNECTING;
     std::string error;
     const bool started =
-        hosted ? connect_worker.start_bootstrap(*hosted_session, std::move(bootstrap), error)
-               : connect_worker.start_data_plane(std::move(context), error);
+        hosted ? connect_worker_.start_bootstrap(*hosted_session_, std::move(bootstrap), error)
+               : connect_worker_.start_data_plane(std::move(context), error);
     if (started) {
         return godot::OK;
     }
     // Without a worker nothing would ever end the connecting status.
-    pending_hosted = false;
-    connection_status = MultiplayerPeer::CONNECTION_DISCONNECTED;
-    last_error = to_godot_string(kWorkerNotStarted + error);
+    pending_hosted_ = false;
+    connection_status_ = MultiplayerPeer::CONNECTION_DISCONNECTED;
+    last_error_ = to_godot_string(kWorkerNotStarted + error);
     return godot::ERR_CANT_CREATE;
 }
 
 void QOPMultiplayerPeer::complete_connection() {
-    connect_worker.join();
+    connect_worker_.join();
     // Taken out under the worker's lock; nothing below holds it, so signal
     // handlers may start, close or fail connections freely.
-    qop::network::PeerConnectResult result = connect_worker.take_result();
+    qop::network::PeerConnectResult result = connect_worker_.take_result();
     if (!result.succeeded) {
         handle_connection_failure(result.error.empty() ? kConnectFailed : result.error, false);
         return;
     }
-    active_context = std::move(result.context);
-    hosted_mode = pending_hosted;
-    reliable_transport = std::move(result.reliable);
-    unreliable_transport = std::move(result.unreliable);
-    envelope_mode = reliable_transport->envelope_version() == 1;
-    if (!envelope_mode || !build_slot_table()) {
+    active_context_ = std::move(result.context);
+    hosted_mode_ = pending_hosted_;
+    reliable_transport_ = std::move(result.reliable);
+    unreliable_transport_ = std::move(result.unreliable);
+    envelope_mode_ = reliable_transport_->envelope_version() == 1;
+    if (!envelope_mode_ || !build_slot_table()) {
         handle_connection_failure(kSlotMetadataUnavailable, false);
         return;
     }
-    connection_status = MultiplayerPeer::CONNECTION_CONNECTED;
+    connection_status_ = MultiplayerPeer::CONNECTION_CONNECTED;
     // The host's nonce exists before any handler can send, so that nothing
     // it sends goes out unusable.
     if (_is_server()) {
-        session_nonce = draw_session_nonce();
+        session_nonce_ = draw_session_nonce();
     }
-    if (!emit_peer_signals("peer_connected", slots.peers_except(unique_id))) {
+    if (!emit_peer_signals("peer_connected", slots_.peers_except(unique_id_))) {
         return;
     }
     broadcast_control();
 }
 
 bool QOPMultiplayerPeer::build_slot_table() {
-    return slots.build(reliable_transport->player_slot(), reliable_transport->host_slot(),
-                       reliable_transport->slot_roster(), active_context.player_id, unique_id);
+    return slots_.build(reliable_transport_->player_slot(), reliable_transport_->host_slot(),
+                        reliable_transport_->slot_roster(), active_context_.player_id, unique_id_);
 }
 
 std::uint64_t QOPMultiplayerPeer::draw_session_nonce() const {
-    const std::uint64_t nonce = (static_cast<std::uint64_t>(random32()) << 32) ^
+    const std::uint64_t nonce = (static_cast<std::uint64_t>(random32_()) << 32) ^
                                 static_cast<std::uint64_t>(steady_now_ns());
     return nonce == 0 ? 1 : nonce;
 }

@@ -32,8 +32,8 @@ bool is_due(std::int64_t last, std::int64_t now, std::int64_t period) {
 }  // namespace
 
 void QOPMultiplayerPeer::begin_connection() {
-    if (connection_status == MultiplayerPeer::CONNECTION_DISCONNECTED) {
-        connection_status = MultiplayerPeer::CONNECTION_CONNECTING;
+    if (connection_status_ == MultiplayerPeer::CONNECTION_DISCONNECTED) {
+        connection_status_ = MultiplayerPeer::CONNECTION_CONNECTING;
     }
 }
 
@@ -53,13 +53,13 @@ void QOPMultiplayerPeer::end_after_exception(const char* what) noexcept {
     }
     // Not even the fail path had memory: at least nothing works on the
     // connection any more, and the engine sees it gone.
-    connection_status = MultiplayerPeer::CONNECTION_DISCONNECTED;
+    connection_status_ = MultiplayerPeer::CONNECTION_DISCONNECTED;
     end_connection_generation();
-    if (reliable_transport != nullptr) {
-        reliable_transport->close();
+    if (reliable_transport_ != nullptr) {
+        reliable_transport_->close();
     }
-    if (unreliable_transport != nullptr) {
-        unreliable_transport->close();
+    if (unreliable_transport_ != nullptr) {
+        unreliable_transport_->close();
     }
 }
 
@@ -72,18 +72,18 @@ void QOPMultiplayerPeer::_poll() {
 }
 
 void QOPMultiplayerPeer::poll_connection() {
-    if (connect_worker.take_ready()) {
+    if (connect_worker_.take_ready()) {
         complete_connection();
     }
     // A failed connection's transports stay allocated until _close; nothing
     // below may work on them.
-    if (!is_connected() || reliable_transport == nullptr || unreliable_transport == nullptr) {
+    if (!is_connected() || reliable_transport_ == nullptr || unreliable_transport_ == nullptr) {
         return;
     }
-    const std::uint64_t generation = connection_generation;
-    const auto still_connected = [&] { return generation == connection_generation; };
-    receive_path.expire(steady_now_ns());
-    if (hosted_mode) {
+    const std::uint64_t generation = connection_generation_;
+    const auto still_connected = [&] { return generation == connection_generation_; };
+    receive_path_.expire(steady_now_ns());
+    if (hosted_mode_) {
         pump_hosted_session_events();
         if (!still_connected()) {
             return;
@@ -94,13 +94,13 @@ void QOPMultiplayerPeer::poll_connection() {
         return;
     }
     const std::int64_t now = steady_now_ns();
-    if (_is_server() && is_due(last_control_time, now, kControlPeriodNs)) {
+    if (_is_server() && is_due(last_control_time_, now, kControlPeriodNs)) {
         broadcast_control();
         if (!still_connected()) {
             return;
         }
     }
-    if (is_due(last_keepalive_time, now, kKeepalivePeriodNs)) {
+    if (is_due(last_keepalive_time_, now, kKeepalivePeriodNs)) {
         send_keepalive_ping();
         if (!still_connected()) {
             return;
@@ -108,27 +108,27 @@ void QOPMultiplayerPeer::poll_connection() {
     }
     // One system call says which transports have anything to read, so an
     // idle frame costs no receive that hears nothing.
-    const qop::network::NetworkTransport* const transports[] = {reliable_transport.get(),
-                                                                unreliable_transport.get()};
+    const qop::network::NetworkTransport* const transports[] = {reliable_transport_.get(),
+                                                                unreliable_transport_.get()};
     bool need_poll[2];
     qop::network::find_transports_to_poll(transports, 2, need_poll);
     if (need_poll[0]) {
-        pump_transport_frames(*reliable_transport, true);
+        pump_transport_frames(*reliable_transport_, true);
         if (!still_connected()) {
             return;
         }
     }
     // Handling the reliable frames may have queued something for this one.
     std::uint64_t ignored_socket = 0;
-    if (need_poll[1] || !unreliable_transport->poll_only_reads(ignored_socket)) {
-        pump_transport_frames(*unreliable_transport, false);
+    if (need_poll[1] || !unreliable_transport_->poll_only_reads(ignored_socket)) {
+        pump_transport_frames(*unreliable_transport_, false);
     }
 }
 
 void QOPMultiplayerPeer::pump_hosted_session_events() {
     std::vector<HostedSessionEvent> events;
     std::string error;
-    if (!hosted_session->poll(events, error)) {
+    if (!hosted_session_->poll(events, error)) {
         handle_connection_failure(error.empty() ? kHostedSessionDisconnected : error, true);
         return;
     }
@@ -142,21 +142,21 @@ void QOPMultiplayerPeer::pump_hosted_session_events() {
 bool QOPMultiplayerPeer::apply_room_event(const HostedSessionEvent& event) {
     switch (event.kind) {
         case HostedSessionEventKind::PlayerJoined:
-            active_context.players.push_back({event.player_id, event.player_name});
+            active_context_.players.push_back({event.player_id, event.player_name});
             return true;
         case HostedSessionEventKind::PlayerLeft: {
-            const std::int32_t peer = slots.find_peer(event.player_id);
-            auto& players = active_context.players;
+            const std::int32_t peer = slots_.find_peer(event.player_id);
+            auto& players = active_context_.players;
             players.erase(std::remove_if(players.begin(), players.end(),
                                          [&](const qop::network::RoomPlayer& player) {
                                              return player.id == event.player_id;
                                          }),
                           players.end());
-            if (peer >= 1 && peer != unique_id && !emit_peer_signals(kPeerDisconnected, {peer})) {
+            if (peer >= 1 && peer != unique_id_ && !emit_peer_signals(kPeerDisconnected, {peer})) {
                 return false;
             }
-            slots.erase_player(event.player_id);
-            receive_path.forget_peer(peer, event.player_id);
+            slots_.erase_player(event.player_id);
+            receive_path_.forget_peer(peer, event.player_id);
             return true;
         }
         case HostedSessionEventKind::HostTransferred:
@@ -171,45 +171,45 @@ bool QOPMultiplayerPeer::apply_room_event(const HostedSessionEvent& event) {
 }
 
 void QOPMultiplayerPeer::handle_connection_failure(const std::string& message, bool notify) {
-    last_error = to_godot_string(message);
+    last_error_ = to_godot_string(message);
     const bool was_connected = is_connected();
-    connection_status = MultiplayerPeer::CONNECTION_DISCONNECTED;
+    connection_status_ = MultiplayerPeer::CONNECTION_DISCONNECTED;
     end_connection_generation();
     // A connect still running (the game failed it) must neither race the
     // pipe close below nor bring the connection up later.
-    if (connect_worker.has_thread()) {
+    if (connect_worker_.has_thread()) {
         abandon_connect_worker();
     }
-    if (reliable_transport != nullptr) {
-        reliable_transport->close();
+    if (reliable_transport_ != nullptr) {
+        reliable_transport_->close();
     }
-    if (unreliable_transport != nullptr) {
-        unreliable_transport->close();
+    if (unreliable_transport_ != nullptr) {
+        unreliable_transport_->close();
     }
-    hosted_session->close();
-    held_outbound.clear();
+    hosted_session_->close();
+    send_path_.clear_held();
     if (was_connected || notify) {
-        emit_peer_signals(kPeerDisconnected, slots.peers_except(unique_id));
+        emit_peer_signals(kPeerDisconnected, slots_.peers_except(unique_id_));
     }
 }
 
 void QOPMultiplayerPeer::abandon_connect_worker() {
-    connect_worker.cancel();
-    connect_worker.join();
-    connect_worker.take_ready();
-    connect_worker.take_result();
+    connect_worker_.cancel();
+    connect_worker_.join();
+    connect_worker_.take_ready();
+    connect_worker_.take_result();
 }
 
 bool QOPMultiplayerPeer::emit_peer_signals(const char* signal,
                                            const std::vector<std::int32_t>& peers) {
     const bool farewell = std::strcmp(signal, kPeerDisconnected) == 0;
-    const std::uint64_t generation = connection_generation;
+    const std::uint64_t generation = connection_generation_;
     for (const std::int32_t peer : peers) {
-        if (farewell && !farewelled_peers.insert(peer).second) {
+        if (farewell && !farewelled_peers_.insert(peer).second) {
             continue;
         }
         emit_signal(signal, peer);
-        if (generation != connection_generation) {
+        if (generation != connection_generation_) {
             return false;
         }
     }
@@ -218,34 +218,34 @@ bool QOPMultiplayerPeer::emit_peer_signals(const char* signal,
 
 void QOPMultiplayerPeer::_close() {
     end_connection_generation();
-    connect_worker.cancel();
-    if (reliable_transport != nullptr) {
-        reliable_transport->close();
+    connect_worker_.cancel();
+    if (reliable_transport_ != nullptr) {
+        reliable_transport_->close();
     }
-    if (unreliable_transport != nullptr) {
-        unreliable_transport->close();
+    if (unreliable_transport_ != nullptr) {
+        unreliable_transport_->close();
     }
-    connect_worker.join();
-    hosted_session->close();
+    connect_worker_.join();
+    hosted_session_->close();
     // A result the worker published stays for the next _poll, which reports
     // it; a success can no longer be installed.
-    connect_worker.discard_result_transports();
-    reliable_transport.reset();
-    unreliable_transport.reset();
-    envelope_mode = false;
-    hosted_mode = false;
-    pending_hosted = false;
-    inbound_packets.clear();
-    received_frames = {};
-    receive_path.clear();
-    held_outbound.clear();
-    slots.clear();
-    farewelled_peers.clear();
-    unique_id = 0;
-    session_nonce = 0;
-    last_keepalive_time = 0;
-    last_control_time = 0;
-    connection_status = MultiplayerPeer::CONNECTION_DISCONNECTED;
+    connect_worker_.discard_result_transports();
+    reliable_transport_.reset();
+    unreliable_transport_.reset();
+    envelope_mode_ = false;
+    hosted_mode_ = false;
+    pending_hosted_ = false;
+    inbound_packets_.clear();
+    received_frames_ = {};
+    receive_path_.clear();
+    send_path_.clear_held();
+    slots_.clear();
+    farewelled_peers_.clear();
+    unique_id_ = 0;
+    session_nonce_ = 0;
+    last_keepalive_time_ = 0;
+    last_control_time_ = 0;
+    connection_status_ = MultiplayerPeer::CONNECTION_DISCONNECTED;
 }
 
 void QOPMultiplayerPeer::_disconnect_peer(int32_t p_peer, bool /*p_force*/) {
@@ -257,19 +257,19 @@ void QOPMultiplayerPeer::_disconnect_peer(int32_t p_peer, bool /*p_force*/) {
 }
 
 void QOPMultiplayerPeer::disconnect_peer(std::int32_t p_peer) {
-    const std::string player = slots.find_player(p_peer);
-    if (player.empty() || p_peer == unique_id) {
+    const std::string player = slots_.find_player(p_peer);
+    if (player.empty() || p_peer == unique_id_) {
         return;
     }
     if (_is_server()) {
-        const std::uint64_t generation = connection_generation;
+        const std::uint64_t generation = connection_generation_;
         send_control_to_peer(player);
-        if (generation != connection_generation) {
+        if (generation != connection_generation_) {
             return;
         }
     }
-    slots.erase_peer(p_peer);
-    receive_path.forget_peer(p_peer, player);
+    slots_.erase_peer(p_peer);
+    receive_path_.forget_peer(p_peer, player);
     emit_peer_signals(kPeerDisconnected, {p_peer});
 }
 

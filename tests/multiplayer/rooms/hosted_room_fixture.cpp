@@ -48,12 +48,13 @@ MultiplayerPeerSeams HostedRoom::seams_for(std::uint8_t) {
     MultiplayerPeerSeams seams = test_peer_seams(clock_);
     seams.pipe_connector = pipes_.connector();
     seams.pipe_clock = pipe_clock_;
-    const qop::network::SendPolicy policy = send_policy_;
-    seams.connect.make_reliable = [policy] {
-        return qop::network::make_tcp_transport(qop::network::kRelayHandshakeDeadline, policy);
+    seams.connect.make_reliable = [] {
+        return qop::network::make_tcp_transport(qop::network::kRelayHandshakeDeadline,
+                                                qop::network::SendPolicy::WriteThroughWhenIdle);
     };
-    seams.connect.make_unreliable = [policy] {
-        return qop::network::make_udp_transport(qop::network::kRelayHandshakeDeadline, policy);
+    seams.connect.make_unreliable = [] {
+        return qop::network::make_udp_transport(qop::network::kRelayHandshakeDeadline,
+                                                qop::network::SendPolicy::WriteThroughWhenIdle);
     };
     return seams;
 }

@@ -86,8 +86,6 @@ public:
     qop::test::FakeRoomRelays& relays() { return relays_; }
     qop::test::ManualMonotonicClock& clock() { return *clock_; }
     MultiplayerPeerSeams seams_for(std::uint8_t slot);
-    // For peers joined from now on (the default writes through).
-    void set_send_policy(qop::network::SendPolicy policy) { send_policy_ = policy; }
 
 private:
     const Road road_;
@@ -105,7 +103,6 @@ private:
     bool scene_multiplayer_ = false;
     // Declared after the host so that they leave the peers' signals first.
     std::map<std::uint8_t, std::unique_ptr<godot_standin::SceneMultiplayerModel>> models_;
-    qop::network::SendPolicy send_policy_ = qop::network::SendPolicy::WriteThroughWhenIdle;
 };
 
 // Both roads, for parameterised room tests.
